@@ -1,0 +1,64 @@
+/*
+ * C interface of the playback processing chain.
+ *
+ * Every function but PlaybackProcessing_Init takes the opaque handle that
+ * PlaybackProcessing_Init returned and returns a status:
+ *   0  success
+ *   1  the handle is null or holds no chain, or (our addition) a pointer
+ *      argument the call needs is null; nothing is changed and nothing is
+ *      logged in that case.
+ * No other status is returned. An exception thrown by the chain while a
+ * setter runs (for example an allocation failure) is not caught here.
+ *
+ * Each created chain is registered in the process-wide module registry under
+ * its name; a second chain under a name already registered still works but is
+ * not registered. PlaybackProcessing_Uninit unregisters that name.
+ *
+ * Threads: settings calls may come from a control thread while another thread
+ * processes; the chain serialises them. A handle must not be released while
+ * another thread still uses it.
+ */
+#ifndef PLAYBACKPROCESSING_CWRAPPER_H
+#define PLAYBACKPROCESSING_CWRAPPER_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct PlaybackProcessingData PlaybackProcessingData;
+
+/* Creates a chain of Nblock samples per block at fs Hz with every block at its
+ * built-in defaults (detector on, equalizer and AGC off, output muted) and
+ * registers it under name. Returns null if the chain cannot be created
+ * (including a null name); the cause is logged at FATAL. */
+PlaybackProcessingData* PlaybackProcessing_Init(const char* name, unsigned int Nblock,
+                                                unsigned int fs);
+
+/* Unregisters the chain and releases the handle. Null is accepted. Always 0. */
+int PlaybackProcessing_Uninit(PlaybackProcessingData* data);
+
+/* Processes one block: reads Nblock floats from in, writes Nblock floats to
+ * out. in and out may be the same buffer. Null in or out gives 1.
+ * Real-time safe: allocates nothing in steady state. */
+int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, float* out);
+
+/* Flags are true for any non-zero value. A null result pointer gives 1. */
+int PlaybackProcessing_setAGCEnabled(PlaybackProcessingData* data, int enabled);
+int PlaybackProcessing_getAGCEnabled(PlaybackProcessingData* data, int* enabled);
+int PlaybackProcessing_setAGCTargetLevelDb(PlaybackProcessingData* data, float target_level);
+int PlaybackProcessing_setAGCMaxGainDb(PlaybackProcessingData* data, float max_gain);
+int PlaybackProcessing_setAGCDecreaseMaxGain(PlaybackProcessingData* data, int enabled);
+int PlaybackProcessing_setAGCMaxAmp(PlaybackProcessingData* data, float max_amp);
+int PlaybackProcessing_setAGCNonspeechHoldGainTime(PlaybackProcessingData* data, float time);
+int PlaybackProcessing_setAGCNonspeechReleaseSpeed(PlaybackProcessingData* data, float speed);
+int PlaybackProcessing_setEqualizerEnabled(PlaybackProcessingData* data, int enabled);
+int PlaybackProcessing_getEqualizerEnabled(PlaybackProcessingData* data, int* enabled);
+/* Sets the coefficient file and reloads the equalizer. A null filename gives 1. */
+int PlaybackProcessing_setEqualizerFilename(PlaybackProcessingData* data, const char* filename);
+int PlaybackProcessing_setOutputGainDb(PlaybackProcessingData* data, float gain);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PLAYBACKPROCESSING_CWRAPPER_H */
