@@ -15,7 +15,8 @@ run_suite() {  # name, ctest filter (empty: all), cmake arguments...
   shift 2
   local dir="$root/build/test-$name"
   echo "=== $name build ==="
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DLYRANE_CONFIG_DIR="$dir/etc/Lyrane" "$@" >/dev/null
   if [ -n "$filter" ]; then
     cmake --build "$dir" -j "$jobs" --target "$filter"
     (cd "$dir" && ctest --output-on-failure -j "$jobs" -R "$filter")
