@@ -1,0 +1,115 @@
+// Equalizer block: a cascade of biquad sections followed by a broadband gain,
+// with coefficients read per sample rate from a coefficient file.
+//
+// Coefficient file (libconfig syntax), one filter set holding
+//   fs  (int, must equal the equalizer's fs),
+//   gain (float, optional: 1.0 when absent or not a float),
+//   b0, b1, b2, a1, a2 (float arrays of equal length, one element per
+//   section; all five may be empty arrays: no section, gain only).
+// Version 1 holds one set at the top level (recognised by a top-level int
+// "fs" and float array "b0"); version 2 holds one group per sample rate named
+// "filter_fs_" + rate, e.g. filter_fs_16000 = { fs = 16000; ... };
+//
+// Contract:
+// - Configuration keys (without prefix): "enabled" (bool, default false) and
+//   "coeff_file" (string, default ""). The equalizer is enabled after
+//   construction only when "enabled" is true and the file loads.
+// - run() writes Nblock samples of out from Nblock samples of in; in and out
+//   may be the same array. Disabled, it copies; enabled, each sample passes
+//   every section in order and is multiplied by gain. It allocates, logs and
+//   locks nothing: per sample one test of the enabled flag and one
+//   processSample per section.
+// - loadFilterCoefficients() returns 0 on success and -1 on any failure, with
+//   one ERROR record naming the cause; it never throws except on allocation
+//   failure. It replaces the stored rows and gain, not the live sections.
+// - reload() reads the file again: on failure the equalizer ends disabled and
+//   without sections, whatever it was before; on success it keeps its
+//   enabled state with the new sections.
+// - setEnabled(false) resets every section, so switching on again starts from
+//   zero filter state.
+// - Threads: no lock of its own. The owner serialises run() with every other
+//   non-const call; isEnabled() may be read from any thread at any time.
+//
+// Instantiated for float only (ZIZO_equalizer.cpp).
+#ifndef ZIZO_EQUALIZER_H
+#define ZIZO_EQUALIZER_H
+
+#include <log4cxx/logger.h>
+
+#include <ZIZO_Config>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <typeindex>
+#include <vector>
+
+#include "ZIZO_biquad.h"
+
+template <typename T>
+class ZIZO_equalizer {
+  public:
+    ZIZO_equalizer(const std::string& name, unsigned int Nblock, unsigned int fs,
+                   const ZIZO_Config& config);
+    ~ZIZO_equalizer();
+    ZIZO_equalizer(const ZIZO_equalizer&) = delete;
+    ZIZO_equalizer& operator=(const ZIZO_equalizer&) = delete;
+
+    void run(const T* in, T* out) {
+        for (uint32_t i = 0; i < Nblock; ++i) {
+            if (!enabled.load(std::memory_order_relaxed)) {
+                out[i] = in[i];
+                continue;
+            }
+            T x = in[i];
+            for (ZIZO_biquad<T>& biquad : biquads) {
+                x = biquad.processSample(x);
+            }
+            out[i] = gain * x;
+        }
+    }
+
+    // Logs the change at INFO; switching off resets every section.
+    void setEnabled(bool enable);
+    bool isEnabled() const { return enabled.load(std::memory_order_relaxed); }
+
+    std::string getFilename() const { return filename; }
+    // Stores the name only; reload() reads it.
+    void setFilename(std::string newFilename) { filename = std::move(newFilename); }
+    void reload();
+
+    // 0: rows and gain replaced from path; -1: failure, logged at ERROR.
+    int loadFilterCoefficients(const std::string& path);
+    // Builds one section per stored row, replacing any live sections.
+    void createBiquads();
+    void removeBiquads();
+    // Number of live sections.
+    unsigned int getNumBiquads() const { return static_cast<unsigned int>(biquads.size()); }
+
+    // True when "b0", "b1", "b2", "a1" and "a2" all hold a V (a float vector,
+    // or ZIZO_Config::EmptyVector); otherwise false with the first failing
+    // name, in the key order a1, a2, b0, b1, b2, in missing.
+    template <typename V>
+    static bool configHasCoefficientVectors(const ZIZO_Config& config, std::string& missing) {
+        const std::type_index type(typeid(V));
+        return config.existAll(
+            {{"b0", type}, {"b1", type}, {"b2", type}, {"a1", type}, {"a2", type}}, missing);
+    }
+
+    static log4cxx::LoggerPtr AC_Equalizer_logger;
+
+  private:
+    std::string name;
+    std::string filename;
+    std::atomic<bool> enabled{false};
+    uint32_t Nblock;
+    uint32_t fs;
+    uint32_t numBiquads = 0;
+    T gain = T(1);
+    std::vector<std::vector<T>> sections;  // rows b0, b1, b2, a1, a2 as read
+    // Held by value, contiguous, so the per-sample cascade walks one array.
+    std::vector<ZIZO_biquad<T>> biquads;
+};
+
+extern template class ZIZO_equalizer<float>;
+
+#endif  // ZIZO_EQUALIZER_H
