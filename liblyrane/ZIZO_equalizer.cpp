@@ -1,0 +1,185 @@
+#include "ZIZO_equalizer.h"
+
+#include <exception>
+#include <memory>
+
+#include "ZIZO_ConfigImport.h"
+
+template <typename T>
+log4cxx::LoggerPtr ZIZO_equalizer<T>::AC_Equalizer_logger =
+    log4cxx::Logger::getLogger("ZIZO.Equalizer");
+
+namespace {
+
+const char* const kGroupPrefix = "filter_fs_";
+// Type label of float in the "Required vector" record (typeid(float).name()
+// on the toolchains the device has always used).
+const char* const kFloatTypeLabel = "f";
+
+}  // namespace
+
+template <typename T>
+ZIZO_equalizer<T>::ZIZO_equalizer(const std::string& name, unsigned int Nblock, unsigned int fs,
+                                  const ZIZO_Config& config)
+    : name(name), Nblock(Nblock), fs(fs) {
+    LOG4CXX_DEBUG(AC_Equalizer_logger, "Creating instance of ZIZO_equalizer (" << name << ").");
+
+    ZIZO_Config parameters;
+    parameters.set<bool>("enabled", false);
+    parameters.set<std::string>("coeff_file", "");
+    parameters.setGroup(config);
+    const bool enableAfterLoad = parameters.get<bool>("enabled");
+    filename = parameters.get<std::string>("coeff_file");
+
+    if (filename.empty() || loadFilterCoefficients(filename) != 0) {
+        setEnabled(false);
+        return;
+    }
+    createBiquads();
+    setEnabled(enableAfterLoad);
+}
+
+template <typename T>
+ZIZO_equalizer<T>::~ZIZO_equalizer() {
+    removeBiquads();
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::setEnabled(bool enable) {
+    if (enable) {
+        enabled.store(true, std::memory_order_relaxed);
+        LOG4CXX_INFO(AC_Equalizer_logger, "Equalizer " << name << " enabled.");
+        return;
+    }
+    enabled.store(false, std::memory_order_relaxed);
+    for (ZIZO_biquad<T>& biquad : biquads) {
+        biquad.reset();
+    }
+    LOG4CXX_INFO(AC_Equalizer_logger, "Equalizer " << name << " disabled.");
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::reload() {
+    LOG4CXX_INFO(AC_Equalizer_logger, "Reloading coefficients of ZIZO_equalizer (" << name << ").");
+    const bool wasEnabled = isEnabled();
+    if (wasEnabled) {
+        setEnabled(false);
+    }
+    removeBiquads();
+    if (loadFilterCoefficients(filename) != 0) {
+        return;  // disabled, without sections
+    }
+    createBiquads();
+    if (wasEnabled) {
+        setEnabled(true);
+    }
+}
+
+template <typename T>
+int ZIZO_equalizer<T>::loadFilterCoefficients(const std::string& path) {
+    std::unique_ptr<ZIZO_ConfigImport> importer =
+        ZIZO_ConfigImport::make_zizo_configimport(ZIZO_ConfigImport::LIBCONFIG);
+    try {
+        if (importer->import(path) != 0) {
+            return -1;  // the importer has logged the cause
+        }
+    } catch (const std::exception& e) {
+        LOG4CXX_ERROR(AC_Equalizer_logger,
+                      "Exception while importing " << path << ": " << e.what());
+        return -1;
+    } catch (...) {
+        LOG4CXX_ERROR(AC_Equalizer_logger, "Unknown exception while importing " << path << ".");
+        return -1;
+    }
+
+    ZIZO_Config store = importer->getConfig();
+    const int version = (store.exist<int>("fs") && store.exist<std::vector<T>>("b0")) ? 1 : 2;
+    LOG4CXX_DEBUG(AC_Equalizer_logger, "Import: Detected file version " << version);
+    if (version == 2) {
+        store = store.getGroup(kGroupPrefix + std::to_string(fs) + ".");
+        if (store.size() == 0) {
+            LOG4CXX_ERROR(AC_Equalizer_logger, "Error while importing "
+                                                   << path << ": No data found for sampling rate "
+                                                   << fs);
+            return -1;
+        }
+    }
+
+    if (!store.exist<int>("fs")) {
+        LOG4CXX_ERROR(AC_Equalizer_logger,
+                      "Required field 'fs' of type int not found in file " << path << ".");
+        return -1;
+    }
+
+    std::string missing;
+    const bool hasValues = configHasCoefficientVectors<std::vector<T>>(store, missing);
+    std::string missingEmpty;
+    if (!hasValues && !configHasCoefficientVectors<ZIZO_Config::EmptyVector>(store, missingEmpty)) {
+        LOG4CXX_ERROR(AC_Equalizer_logger, "Required vector '"
+                                               << missing << "' of type " << kFloatTypeLabel
+                                               << " not found in file " << path << ".");
+        return -1;
+    }
+
+    const int fileFs = store.get<int>("fs");
+    if (fileFs < 0 || static_cast<uint32_t>(fileFs) != fs) {
+        LOG4CXX_ERROR(AC_Equalizer_logger, "Samplerate specified in file "
+                                               << path << " (" << fileFs
+                                               << ") does not match lyrane samplerate (" << fs
+                                               << ").");
+        return -1;
+    }
+
+    // From here the stored rows and gain are replaced even if the load still
+    // fails below; callers rebuild sections only after a success.
+    sections.clear();
+    gain = store.exist<T>("gain") ? store.get<T>("gain") : T(1);
+
+    std::vector<T> b0, b1, b2, a1, a2;
+    if (hasValues) {
+        b0 = store.get<std::vector<T>>("b0");
+        b1 = store.get<std::vector<T>>("b1");
+        b2 = store.get<std::vector<T>>("b2");
+        a1 = store.get<std::vector<T>>("a1");
+        a2 = store.get<std::vector<T>>("a2");
+    }
+    const size_t count = b0.size();
+    if (b1.size() != count || b2.size() != count || a1.size() != count || a2.size() != count) {
+        LOG4CXX_ERROR(AC_Equalizer_logger, "Size of coefficient vectors is inconsistent.");
+        return -1;
+    }
+
+    numBiquads = static_cast<uint32_t>(count);
+    sections.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        sections.push_back({b0[i], b1[i], b2[i], a1[i], a2[i]});
+    }
+    LOG4CXX_INFO(AC_Equalizer_logger, "Successfully parsed " << path << ". Equalizer consists of "
+                                                             << numBiquads << " biquads.");
+    return 0;
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::createBiquads() {
+    if (!biquads.empty()) {
+        LOG4CXX_DEBUG(AC_Equalizer_logger,
+                      "Implementation error? createBiquads() called, but existing biquad array "
+                      "not empty.");
+        removeBiquads();
+    }
+    // Built from the rows themselves: removeBiquads() has just zeroed
+    // numBiquads, and counting on it would build nothing.
+    biquads.reserve(sections.size());
+    for (size_t i = 0; i < sections.size(); ++i) {
+        biquads.emplace_back(name + " biquad " + std::to_string(i), sections[i]);
+    }
+    numBiquads = static_cast<uint32_t>(biquads.size());
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::removeBiquads() {
+    biquads.clear();
+    numBiquads = 0;
+}
+
+template class ZIZO_equalizer<float>;
