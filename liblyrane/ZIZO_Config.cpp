@@ -1,7 +1,11 @@
 #include <ZIZO_Config>
-
 #include <boost/lexical_cast.hpp>
+#include <cmath>
+#include <iomanip>
 #include <iostream>
+#include <limits>
+#include <locale>
+#include <sstream>
 #include <vector>
 
 log4cxx::LoggerPtr ZIZO_Config::AC_Config_logger = log4cxx::Logger::getLogger("ZIZO.Config");
@@ -10,19 +14,44 @@ namespace {
 
 const char* const kNoTextForm = "Cannot display value of this type";
 
-// lexical_cast renders floats with the digits needed to read them back
-// (9 significant for float, 17 for double) and spells non-finite values
-// "nan", "-nan", "infinity" and "-infinity".
+// Integers, bools and strings render as lexical_cast writes them.
 template <typename T>
 std::string scalarText(const boost::any& value) {
     return boost::lexical_cast<std::string>(boost::any_cast<const T&>(value));
+}
+
+// "%.9g" for float and "%.17g" for double: the digits needed to read the
+// value back exactly. Non-finite values are spelled out here because
+// lexical_cast writes "inf" rather than "infinity". The classic locale keeps
+// the decimal point a '.' whatever the process locale is.
+template <typename T>
+std::string realText(T value) {
+    if (std::isnan(value)) {
+        return std::signbit(value) ? "-nan" : "nan";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "-infinity" : "infinity";
+    }
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::setprecision(std::numeric_limits<T>::max_digits10) << value;
+    return text.str();
+}
+
+template <typename T>
+std::string elementText(const T& element) {
+    return boost::lexical_cast<std::string>(element);
+}
+
+std::string elementText(float element) {
+    return realText(element);
 }
 
 template <typename T>
 std::string vectorText(const boost::any& value) {
     std::string text;
     for (const T& element : boost::any_cast<const std::vector<T>&>(value)) {
-        text += boost::lexical_cast<std::string>(element);
+        text += elementText(element);
         text += ' ';
     }
     return text;
@@ -75,16 +104,26 @@ void ZIZO_Config::setGroup(const ZIZO_Config& other) {
 
 std::string ZIZO_Config::valueAsString(const boost::any& value) const {
     const std::type_info& type = value.type();
-    if (type == typeid(float)) return scalarText<float>(value);
-    if (type == typeid(double)) return scalarText<double>(value);
-    if (type == typeid(std::string)) return boost::any_cast<const std::string&>(value);
-    if (type == typeid(int)) return scalarText<int>(value);
-    if (type == typeid(unsigned int)) return scalarText<unsigned int>(value);
-    if (type == typeid(bool)) return scalarText<bool>(value);
-    if (type == typeid(std::vector<int>)) return vectorText<int>(value);
-    if (type == typeid(std::vector<unsigned int>)) return vectorText<unsigned int>(value);
-    if (type == typeid(std::vector<float>)) return vectorText<float>(value);
-    if (type == typeid(std::vector<std::string>)) return vectorText<std::string>(value);
+    if (type == typeid(float))
+        return realText(boost::any_cast<float>(value));
+    if (type == typeid(double))
+        return realText(boost::any_cast<double>(value));
+    if (type == typeid(std::string))
+        return boost::any_cast<const std::string&>(value);
+    if (type == typeid(int))
+        return scalarText<int>(value);
+    if (type == typeid(unsigned int))
+        return scalarText<unsigned int>(value);
+    if (type == typeid(bool))
+        return scalarText<bool>(value);
+    if (type == typeid(std::vector<int>))
+        return vectorText<int>(value);
+    if (type == typeid(std::vector<unsigned int>))
+        return vectorText<unsigned int>(value);
+    if (type == typeid(std::vector<float>))
+        return vectorText<float>(value);
+    if (type == typeid(std::vector<std::string>))
+        return vectorText<std::string>(value);
     return kNoTextForm;
 }
 
