@@ -1,0 +1,195 @@
+#include "ZIZO_sad.h"
+
+#include <cmath>
+#include <limits>
+
+log4cxx::LoggerPtr ZIZO_sad::AC_SAD_logger = log4cxx::Logger::getLogger("ZIZO.Sad");
+
+namespace {
+
+// Built-in defaults; a supplied configuration overrides them key by key.
+const float kDefaultTau_s[5] = {0.003f, 0.04f, 0.2f, 1.0f, 2.048f};
+const char* const kTauKeys[5] = {"tau1", "tau2", "tau3", "tau4", "tau5"};
+const float kDefaultThreshAbsolute_db = -60.0f;
+const float kDefaultThreshOpen_db = 12.0f;
+const float kDefaultThreshClose_db = 2.0f;
+const float kDefaultHoldOpenTime_s = 0.2f;
+const float kDefaultHoldClosedTime_s = 0.032f;
+
+// Start values of the trackers: envelope at -18 dBFS, floors at -40 dBFS.
+const float kInitialEnvelope = 0.12589253f;
+const float kInitialFloor = 0.01f;
+
+// Keeps the ratio finite over a floor of exact silence.
+const float kRatioFloorOffset = 1e-6f;
+
+// Per-sample one-pole coefficient of a time constant, in single precision.
+float smoothingCoef(unsigned int fs, float tau_s) {
+    return std::exp(-1.0f / (static_cast<float>(fs) * tau_s));
+}
+
+float dbToFactor(float db) {
+    return std::pow(10.0f, db * 0.05f);
+}
+
+// Whole blocks covering a hold time: divided by the block length before the
+// rate is applied, so that the rounding matches every other build of the
+// detector. Negative and NaN give 0; a value past the range saturates.
+uint32_t holdBlocks(float time_s, unsigned int Nblock, unsigned int fs) {
+    const float blocks = std::ceil(time_s / static_cast<float>(Nblock) * static_cast<float>(fs));
+    if (!(blocks > 0.0f))
+        return 0;
+    if (blocks >= 4294967296.0f)
+        return std::numeric_limits<uint32_t>::max();
+    return static_cast<uint32_t>(blocks);
+}
+
+// One step of an asymmetric one-pole tracker: riseCoef while the input is
+// above the previous value, fallCoef otherwise (also when equal).
+inline float track(float prev, float magnitude, float riseCoef, float fallCoef) {
+    const float w = prev < magnitude ? riseCoef : fallCoef;
+    return prev * w + (1.0f - w) * magnitude;
+}
+
+}  // namespace
+
+ZIZO_sad::ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs,
+                   const ZIZO_Config& config)
+    : name(name), Nblock(Nblock), fs(fs) {
+    LOG4CXX_DEBUG(AC_SAD_logger, "Creating instance of ZIZO_sad (" << name << ").");
+
+    ZIZO_Config parameters;
+    parameters.set<bool>("enabled", false);
+    for (int k = 0; k < 5; ++k) {
+        parameters.set<float>(kTauKeys[k], kDefaultTau_s[k]);
+    }
+    parameters.set<float>("thresh_absolute_db", kDefaultThreshAbsolute_db);
+    parameters.set<float>("thresh_open_db", kDefaultThreshOpen_db);
+    parameters.set<float>("thresh_close_db", kDefaultThreshClose_db);
+    parameters.set<float>("hold_open_time", kDefaultHoldOpenTime_s);
+    parameters.set<float>("hold_closed_time", kDefaultHoldClosedTime_s);
+    parameters.setGroup(config);
+
+    setEnabled(parameters.get<bool>("enabled"));
+    for (int k = 0; k < 5; ++k) {
+        tau[k] = parameters.get<float>(kTauKeys[k]);
+        coef[k] = smoothingCoef(fs, tau[k]);
+    }
+    thresh_absolute_db = parameters.get<float>("thresh_absolute_db");
+    threshAbsolute = dbToFactor(thresh_absolute_db);
+    thresh_open_db = parameters.get<float>("thresh_open_db");
+    threshOpen = dbToFactor(thresh_open_db);
+    thresh_close_db = parameters.get<float>("thresh_close_db");
+    threshClose = dbToFactor(thresh_close_db);
+    hold_open_time = parameters.get<float>("hold_open_time");
+    holdOpenBlocks = holdBlocks(hold_open_time, Nblock, fs);
+    hold_closed_time = parameters.get<float>("hold_closed_time");
+    holdClosedBlocks = holdBlocks(hold_closed_time, Nblock, fs);
+
+    envelope = Eigen::ArrayXf::Constant(Nblock, kInitialEnvelope);
+    floorTrack = Eigen::ArrayXf::Constant(Nblock, kInitialFloor);
+    floorSmooth = Eigen::ArrayXf::Constant(Nblock, kInitialFloor);
+    ratio = Eigen::ArrayXf::Zero(Nblock);
+    state = CLOSED;
+    blockCounter = 0;
+    speech = false;
+}
+
+void ZIZO_sad::setEnabled(bool enable) {
+    enabled = enable;
+    if (enable) {
+        LOG4CXX_INFO(AC_SAD_logger, "SAD " << name << " enabled.");
+    } else {
+        LOG4CXX_INFO(AC_SAD_logger, "SAD " << name << " disabled.");
+    }
+}
+
+void ZIZO_sad::switchState(int newState) {
+    state = newState;
+    blockCounter = 0;
+    speech = static_cast<unsigned int>(newState) <= CLOSING;
+}
+
+void ZIZO_sad::run(const Eigen::ArrayXf& in) {
+    if (!enabled)
+        return;
+    if (in.size() < static_cast<Eigen::Index>(Nblock)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "SAD " << name << ": block of " << in.size()
+                                            << " samples refused, " << Nblock << " expected.");
+        return;
+    }
+    updateTrackers(in);
+    const bool closing = closingTestHolds();
+    const bool opening = openingTestHolds();
+    if (!stepGate(closing, opening)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
+    }
+}
+
+void ZIZO_sad::updateTrackers(const Eigen::ArrayXf& in) {
+    const Eigen::Index n = Nblock;
+    if (n == 0)
+        return;
+    float prevEnvelope = envelope[n - 1];
+    float prevFloor = floorTrack[n - 1];
+    float prevSmooth = floorSmooth[n - 1];
+    for (Eigen::Index i = 0; i < n; ++i) {
+        const float x = in[i];
+        // A NaN or infinite sample would stay in all three trackers for good
+        // and no comparison would ever hold again; it is skipped instead.
+        if (std::isfinite(x)) {
+            prevEnvelope = track(prevEnvelope, std::fabs(x), coef[0], coef[1]);
+            prevFloor = track(prevFloor, std::fabs(prevEnvelope), coef[4], coef[0]);
+            prevSmooth = track(prevSmooth, std::fabs(prevFloor), coef[3], coef[2]);
+        }
+        envelope[i] = prevEnvelope;
+        floorTrack[i] = prevFloor;
+        floorSmooth[i] = prevSmooth;
+    }
+    ratio = envelope / (floorSmooth + kRatioFloorOffset);
+}
+
+bool ZIZO_sad::closingTestHolds() const {
+    return (ratio < threshClose).any();
+}
+
+// The two conditions may hold at different samples of the block.
+bool ZIZO_sad::openingTestHolds() const {
+    return (ratio > threshOpen).any() && (envelope > threshAbsolute).any();
+}
+
+bool ZIZO_sad::stepGate(bool closing, bool opening) {
+    switch (state) {
+        case OPEN:
+            if (closing) {
+                switchState(CLOSING);
+            } else {
+                ++blockCounter;
+            }
+            break;
+        case CLOSING:
+            if (!closing) {
+                switchState(OPEN);
+            } else if (++blockCounter >= holdOpenBlocks) {
+                switchState(CLOSED);
+            }
+            break;
+        case CLOSED:
+            if (opening) {
+                switchState(OPENING);
+            } else {
+                ++blockCounter;
+            }
+            break;
+        case OPENING:
+            if (!opening) {
+                switchState(CLOSED);
+            } else if (++blockCounter >= holdClosedBlocks) {
+                switchState(OPEN);
+            }
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
