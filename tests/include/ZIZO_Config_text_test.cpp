@@ -178,10 +178,13 @@ TEST(ZIZO_ConfigText, FloatOverwriteAcceptsStreamNumbersAndNonFiniteWords) {
 
 TEST(ZIZO_ConfigText, FloatOverwriteRefusesTextAroundOrInsideTheNumber) {
     for (const char* text : {"", " 1.5", "1.5 ", "1.5f", "1e", "1e+", "0x10", "1,5", "--1", "+-1",
-                             ".", "e5", "infinit", "nanx", "1.5\n"}) {
+                             ".", "e5", "infinit", "nanx", "1.5\n", "1e400"}) {
         expectRefused(2.5f, text);
         expectRefused(2.5, text);
     }
+    // Beyond the float range the extraction fails rather than saturating.
+    expectRefused(2.5f, "1e39");
+    expectRefused(2.5f, "-1e39");
 }
 
 TEST(ZIZO_ConfigText, IntegerOverwriteChecksDigitsAndRange) {
