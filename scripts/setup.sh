@@ -10,7 +10,7 @@ packages=(
   libboost-dev libboost-program-options-dev
   libeigen3-dev libsndfile1-dev libevdev-dev
   ladspa-sdk libgtest-dev libgmock-dev libbenchmark-dev
-  sox libsox-fmt-all espeak-ng tap-plugins swh-plugins
+  sox libsox-fmt-all sndfile-programs espeak-ng tap-plugins swh-plugins
 )
 
 missing=()
