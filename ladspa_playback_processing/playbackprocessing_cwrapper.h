@@ -12,7 +12,9 @@
  *
  * Each created chain is registered in the process-wide module registry under
  * its name; a second chain under a name already registered still works but is
- * not registered. PlaybackProcessing_Uninit unregisters that name.
+ * not registered. PlaybackProcessing_Uninit removes the registry entry of its
+ * name only while that entry holds the handle's own chain, so releasing the
+ * second handle leaves the first chain registered.
  *
  * Threads: settings calls may come from a control thread while another thread
  * processes; the chain serialises them. A handle must not be released while
@@ -34,7 +36,9 @@ typedef struct PlaybackProcessingData PlaybackProcessingData;
 PlaybackProcessingData* PlaybackProcessing_Init(const char* name, unsigned int Nblock,
                                                 unsigned int fs);
 
-/* Unregisters the chain and releases the handle. Null is accepted. Always 0. */
+/* Unregisters the chain (if it is the one registered under its name) and
+ * releases the handle; the chain lives on while a consumer that fetched it
+ * from the registry still holds it. Null is accepted. Always 0. */
 int PlaybackProcessing_Uninit(PlaybackProcessingData* data);
 
 /* Processes one block: reads Nblock floats from in, writes Nblock floats to

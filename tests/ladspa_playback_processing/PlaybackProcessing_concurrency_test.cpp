@@ -1,0 +1,134 @@
+// The chain's three kinds of caller at once: a processing thread in run, a
+// consumer pulling the buffered input, and a control thread changing
+// settings. Also built with ThreadSanitizer by the test script.
+#include <gtest/gtest.h>
+
+#include <Eigen/Core>
+#include <ZIZO_Config>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PlaybackProcessing.h"
+
+namespace {
+
+const std::string kCoefficientFile =
+    std::string(LYRANE_TEST_CONFIG_DIR) + "/equalizer_coefficients.cfg";
+// The FIFO takes a block only below this fill, and serves only above a third
+// of it (682), so the last 682 samples of a finite stream stay buffered.
+constexpr std::size_t kFillLimit = 2048;
+constexpr std::size_t kHeldBack = 682;
+
+// Sample k of the stream: (k + 1) / 2^18, distinct, exact in float and inside
+// full scale for k < 2^18; never 0.0, which a consumer receives as silence.
+float streamValue(std::size_t k) {
+    return std::ldexp(float(k + 1), -18);
+}
+
+struct Outcome {
+    std::vector<float> pulled;  // every non-silent sample, in pull order
+    std::size_t nonFiniteOutputs = 0;
+};
+
+Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
+    ZIZO_Config config;
+    config.set<bool>("AGC.enabled", true);
+    config.set<bool>("EQUALIZER.enabled", true);
+    config.set<std::string>("EQUALIZER.coeff_file", kCoefficientFile);
+    auto chain = std::make_shared<PlaybackProcessing>("T", Nblock, 16000, config);
+    chain->setOutputGainDb(0.0f);
+
+    Outcome outcome;
+    outcome.pulled.reserve(total);
+    std::atomic<std::size_t> received{0};
+    std::atomic<bool> producing{true};
+    std::atomic<std::size_t> setterRounds{0};
+
+    std::thread producer([&] {
+        Eigen::ArrayXf in(Nblock), out(Nblock);
+        // Start with settings already changing.
+        while (setterRounds.load() == 0)
+            std::this_thread::yield();
+        for (std::size_t produced = 0; produced < total; produced += Nblock) {
+            // Keep the fill below the limit, so that no block is dropped and
+            // the pulled stream must be the whole input.
+            while (produced - received.load() >= kFillLimit)
+                std::this_thread::yield();
+            for (unsigned int i = 0; i < Nblock; ++i)
+                in[i] = streamValue(produced + i);
+            chain->run(in, out);
+            outcome.nonFiniteOutputs += (!out.isFinite()).count();
+        }
+        producing.store(false);
+    });
+
+    std::thread consumer([&] {
+        while (outcome.pulled.size() < total - kHeldBack) {
+            const float sample = chain->getNextInputSample();
+            if (sample == 0.0f) {
+                std::this_thread::yield();
+                continue;
+            }
+            outcome.pulled.push_back(sample);
+            received.store(outcome.pulled.size());
+        }
+    });
+
+    std::thread control([&] {
+        for (std::size_t round = 0; producing.load(); ++round) {
+            const bool odd = round % 2 == 1;
+            chain->setOutputGainDb(odd ? -6.0f : 0.0f);
+            chain->setAgcEnabled(round % 3 != 0);
+            chain->setAgcTargetLevelDb(odd ? -20.0f : -6.0f);
+            chain->setAgcMaxGainDb(odd ? 12.0f : 35.0f);
+            chain->setAgcDecreaseMaxGain(odd);
+            chain->setAgcMaxAmp(odd ? 0.5f : 0.95f);
+            chain->setAgcNonspeechHoldGainTime(odd ? 0.5f : 1.0f);
+            chain->setAgcNonspeechReleaseSpeed(odd ? 6.0f : 3.0f);
+            chain->setEqualizerEnabled(round % 4 != 1);
+            if (round % 16 == 5)
+                chain->setEqualizerFilename(kCoefficientFile);
+            if (round % 16 == 13)
+                chain->reloadEqualizer();
+            if (round % 8 == 3)
+                chain->resetAgcGain();
+            if (round % 8 == 7)
+                chain->resetAgcMaxGain();
+            volatile bool seen = chain->isAgcEnabled() && chain->isEqualizerEnabled();
+            volatile float maxGain = chain->getAgcMaxGainDb();
+            (void)seen;
+            (void)maxGain;
+            setterRounds.store(round + 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+
+    producer.join();
+    control.join();
+    consumer.join();
+    return outcome;
+}
+
+}  // namespace
+
+TEST(PlaybackProcessingConcurrency, PulledStreamIsTheInputDelayedWhileSettersRun) {
+    struct Case {
+        unsigned int Nblock;
+        std::size_t total;
+    };
+    for (const Case& c : {Case{1, 100000}, Case{64, 250000}}) {
+        SCOPED_TRACE("Nblock " + std::to_string(c.Nblock));
+        const Outcome outcome = runThreeThreads(c.Nblock, c.total);
+        ASSERT_EQ(outcome.pulled.size(), c.total - kHeldBack);
+        for (std::size_t k = 0; k < outcome.pulled.size(); ++k) {
+            ASSERT_EQ(outcome.pulled[k], streamValue(k))
+                << "pull " << k << ": a sample lost, duplicated or reordered";
+        }
+        EXPECT_EQ(outcome.nonFiniteOutputs, 0u);
+    }
+}

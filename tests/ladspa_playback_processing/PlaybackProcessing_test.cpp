@@ -1,0 +1,573 @@
+#include "PlaybackProcessing.h"
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Core>
+#include <ZIZO_Config>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ExternalModuleRegistry.h"
+#include "LogCapture.h"
+#include "ZIZO_agc.h"
+#include "ZIZO_equalizer.h"
+#include "ZIZO_sad.h"
+#include "playbackprocessing_cwrapper.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+// ---------------------------------------------------------------------------
+// Heap allocation counting for this executable. Every C++ allocation goes
+// through the operator new below; Eigen's arrays call malloc directly, so
+// malloc is counted too: through glibc's internal entry points in a plain
+// build, through the sanitizer runtime's hooks when a sanitizer owns malloc.
+
+namespace {
+std::atomic<long> heapAllocations{0};
+void countAllocation() {
+    heapAllocations.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    countAllocation();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    countAllocation();
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return ::operator new(size, tag);
+}
+// Not inlined: the compiler would otherwise pair the new-expressions of this
+// file with the free below and warn of a mismatch that is none.
+__attribute__((noinline)) void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    ::operator delete(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    ::operator delete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    ::operator delete(p);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*,
+                                                                  std::size_t),
+                                                         void (*)(const volatile void*));
+namespace {
+void onMalloc(const volatile void*, std::size_t) {
+    countAllocation();
+}
+void onFree(const volatile void*) {}
+[[maybe_unused]] const int hooksInstalled =
+    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+}  // namespace
+#elif defined(__GLIBC__)
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* malloc(std::size_t size) noexcept {
+    countAllocation();
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    countAllocation();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, std::size_t size) noexcept {
+    countAllocation();
+    return __libc_realloc(p, size);
+}
+}
+#endif
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+const std::string kCoefficientFile =
+    std::string(LYRANE_TEST_CONFIG_DIR) + "/equalizer_coefficients.cfg";
+
+// Speech-like test signal, all samples in the normal float range: voiced
+// syllables (harmonics of 140 Hz, 180 ms on in every 250 ms) in phrases of
+// 1.5 s followed by 1 s of pause, over a noise floor near -66 dBFS that never
+// lets the signal become digital silence.
+Eigen::ArrayXf speechLike(std::size_t n, unsigned int fs, float peak = 0.25f) {
+    Eigen::ArrayXf x(n);
+    std::uint32_t noiseState = 12345u;
+    const double pi = 3.14159265358979323846;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = double(i) / fs;
+        const double inPhrase = std::fmod(t, 2.5);
+        const double inSyllable = std::fmod(t, 0.25);
+        double envelope = 0.0;
+        if (inPhrase < 1.5 && inSyllable < 0.18) {
+            const double s = std::sin(pi * inSyllable / 0.18);
+            envelope = s * s;
+        }
+        double voiced = 0.0;
+        for (int k = 1; k <= 8; ++k)
+            voiced += std::sin(2.0 * pi * 140.0 * k * t) / k;
+        noiseState = noiseState * 1664525u + 1013904223u;
+        const double noise = (double(noiseState >> 8) / double(1u << 24) - 0.5) * 1e-3;
+        x[i] = float(peak * envelope * voiced / 2.0 + noise + (noise >= 0 ? 1e-4 : -1e-4));
+    }
+    return x;
+}
+
+// Value of stream sample k (from 0): distinct, exact in float, never 0.0 (the
+// value a consumer receives while the FIFO is short).
+float streamValue(std::size_t k) {
+    return float(k + 1);
+}
+
+Eigen::ArrayXf streamBlock(std::size_t first, unsigned int Nblock) {
+    Eigen::ArrayXf block(Nblock);
+    for (unsigned int i = 0; i < Nblock; ++i)
+        block[i] = streamValue(first + i);
+    return block;
+}
+
+ZIZO_Config fullChainConfig() {
+    ZIZO_Config config;
+    config.set<bool>("AGC.enabled", true);
+    config.set<bool>("AGC.decrease_max_gain", true);
+    config.set<bool>("EQUALIZER.enabled", true);
+    config.set<std::string>("EQUALIZER.coeff_file", kCoefficientFile);
+    return config;
+}
+
+std::size_t indexOf(const std::vector<std::string>& messages, const std::string& text) {
+    return std::find(messages.begin(), messages.end(), text) - messages.begin();
+}
+
+}  // namespace
+
+TEST(PlaybackProcessing, BuildsAgcEqualizerDetectorInOrderFromTheirGroups) {
+    ZIZO_Config config = fullChainConfig();
+    // Detector settings, under any prefix, never reach the detector.
+    config.set<bool>("enabled", false);
+    config.set<bool>("SAD.enabled", false);
+    config.set<float>("SAD.thresh_open_db", 100.0f);
+    LogCapture log;
+    {
+        PlaybackProcessing chain("P", 160, 16000, config);
+        EXPECT_TRUE(chain.isAgcEnabled());
+        EXPECT_TRUE(chain.isEqualizerEnabled());
+        EXPECT_EQ(chain.getAgcMaxGainDb(), 35.0f);  // the AGC's default
+    }
+    const auto messages = log.messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front(), "Creating instance of PlaybackProcessing (P).");
+    const std::size_t agc = indexOf(messages, "AGC P_AGC enabled.");
+    const std::size_t equalizer = indexOf(messages, "Equalizer P_EQUALIZER enabled.");
+    const std::size_t detector = indexOf(messages, "SAD P_SAD enabled.");
+    ASSERT_LT(detector, messages.size());
+    EXPECT_LT(agc, equalizer);
+    EXPECT_LT(equalizer, detector);
+    EXPECT_EQ(log.count("SAD P_SAD disabled."), 0u);
+    EXPECT_EQ(messages.back(), "Deleting instance of PlaybackProcessing (P).");
+
+    const auto own = log.records("ZIZO.PlaybackProcessing");
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_EQ(own[0].level, "INFO");
+    EXPECT_EQ(own[0].function, "PlaybackProcessing");
+    EXPECT_EQ(own[0].file, "PlaybackProcessing.cpp");
+    EXPECT_EQ(own[1].level, "TRACE");
+    EXPECT_EQ(own[1].function, "~PlaybackProcessing");
+}
+
+TEST(PlaybackProcessing, RefusesEmptyBlocksAndZeroRateAtConstruction) {
+    EXPECT_THROW(PlaybackProcessing("Z", 0, 16000, ZIZO_Config()), std::invalid_argument);
+    EXPECT_THROW(PlaybackProcessing("Z", 160, 0, ZIZO_Config()), std::invalid_argument);
+}
+
+// Reference: the three blocks built and run by hand in the documented order
+// (detector on the input, equalizer input to output, AGC in place with that
+// block's decision, then the output factor), outside any flush-to-zero mode.
+// The chain must give the same bits, also when processing in place.
+TEST(PlaybackProcessing, OutputEqualsBlocksComposedInOrderBitForBit) {
+    const unsigned int fs = 16000;
+    const Eigen::ArrayXf signal = speechLike(6 * fs, fs);
+    for (unsigned int Nblock : {160u, 1u}) {
+        SCOPED_TRACE("Nblock " + std::to_string(Nblock));
+        ZIZO_Config config = fullChainConfig();
+        config.set<float>("thresh_open_db", 100.0f);  // not for the detector
+        PlaybackProcessing chain("C", Nblock, fs, config);
+        PlaybackProcessing inPlace("D", Nblock, fs, config);
+        chain.setOutputGainDb(-6.0f);
+        inPlace.setOutputGainDb(-6.0f);
+
+        ZIZO_agc agc("R_AGC", Nblock, fs, config.getGroup("AGC."));
+        ZIZO_equalizer<float> equalizer("R_EQUALIZER", Nblock, fs, config.getGroup("EQUALIZER."));
+        ZIZO_Config detectorConfig;
+        detectorConfig.set<bool>("enabled", true);
+        ZIZO_sad sad("R_SAD", Nblock, fs, detectorConfig);
+        const float factor = 0.5011872f;  // 10^(-6/20) = 0.50118723, nearest float
+
+        Eigen::ArrayXf in(Nblock), out(Nblock), own(Nblock), expected(Nblock);
+        std::size_t speechBlocks = 0, pauseBlocks = 0;
+        for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+            in = signal.segment(start, Nblock);
+            ASSERT_TRUE(chain.run(in, out));
+            own = in;
+            ASSERT_TRUE(inPlace.run(own, own));
+
+            sad.run(in);
+            equalizer.run(in.data(), expected.data());
+            agc.run(expected, expected, sad.isSpeech());
+            expected *= factor;
+            (sad.isSpeech() ? speechBlocks : pauseBlocks) += 1;
+
+            for (unsigned int i = 0; i < Nblock; ++i) {
+                ASSERT_EQ(out[i], expected[i]) << "sample " << start + i;
+                ASSERT_EQ(own[i], expected[i]) << "in place, sample " << start + i;
+            }
+        }
+        // Both decisions occur, so a decision from the wrong block would show.
+        EXPECT_GT(speechBlocks, 0u);
+        EXPECT_GT(pauseBlocks, 0u);
+        EXPECT_EQ(chain.getAgcMaxGainDb(), agc.getMaxGainDb());
+    }
+}
+
+TEST(PlaybackProcessing, StartsMutedAndAppliesOutputGainFactors) {
+    PlaybackProcessing chain("G", 4, 16000, ZIZO_Config());
+    Eigen::ArrayXf in(4), out(4);
+    in << 0.5f, -0.25f, 0.75f, 0.125f;
+    for (int block = 0; block < 3; ++block) {
+        ASSERT_TRUE(chain.run(in, out));
+        EXPECT_TRUE((out == 0.0f).all()) << "muted until the first setOutputGainDb";
+    }
+
+    LogCapture log;
+    // Factors 10^(dB/20) worked out by hand, rounded to the nearest float:
+    // 0 dB -> 1, -6 dB -> 0.501187234, -20 dB -> 0.1, -200 dB -> 1e-10.
+    struct Case {
+        float gainDb;
+        float factor;
+        const char* message;
+    };
+    const Case cases[] = {
+        {0.0f, 1.0f, "(G): output gain set to 0dB (1)"},
+        {-6.0f, 0.5011872f, "(G): output gain set to -6dB (0.501187)"},
+        {-20.0f, 0.1f, "(G): output gain set to -20dB (0.1)"},
+        {-200.0f, 1e-10f, "(G): output gain set to -200dB (1e-10)"},
+    };
+    for (const Case& c : cases) {
+        chain.setOutputGainDb(c.gainDb);
+        ASSERT_TRUE(chain.run(in, out));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(out[i], in[i] * c.factor) << c.gainDb << " dB";
+        EXPECT_EQ(log.count(c.message), 1u) << c.message;
+    }
+    const auto records = log.records("ZIZO.PlaybackProcessing", "INFO");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].function, "setOutputGainDb");
+}
+
+TEST(PlaybackProcessing, ConsumerGetsSilenceUntilMoreThan682SamplesAreBuffered) {
+    {
+        PlaybackProcessing chain("F", 160, 16000, ZIZO_Config());
+        Eigen::ArrayXf out(160);
+        for (std::size_t block = 0; block < 4; ++block) {
+            chain.run(streamBlock(block * 160, 160), out);
+        }
+        EXPECT_EQ(chain.getNextInputSample(), 0.0f) << "640 buffered";
+        chain.run(streamBlock(4 * 160, 160), out);
+        EXPECT_EQ(chain.getNextInputSample(), streamValue(0)) << "800 buffered";
+        EXPECT_EQ(chain.getNextInputSample(), streamValue(1));
+    }
+    {
+        PlaybackProcessing chain("F1", 1, 16000, ZIZO_Config());
+        Eigen::ArrayXf out(1);
+        for (std::size_t k = 0; k < 682; ++k)
+            chain.run(streamBlock(k, 1), out);
+        EXPECT_EQ(chain.getNextInputSample(), 0.0f) << "682 buffered";
+        chain.run(streamBlock(682, 1), out);
+        EXPECT_EQ(chain.getNextInputSample(), streamValue(0)) << "683 buffered";
+        EXPECT_EQ(chain.getNextInputSample(), 0.0f) << "682 left";
+        chain.run(streamBlock(683, 1), out);
+        EXPECT_EQ(chain.getNextInputSample(), streamValue(1));
+    }
+}
+
+TEST(PlaybackProcessing, FifoTakesWholeBlocksOnlyBelow2048Samples) {
+    const unsigned int Nblock = 160;
+    PlaybackProcessing chain("W", Nblock, 16000, ZIZO_Config());
+    Eigen::ArrayXf out(Nblock);
+    for (std::size_t block = 0; block < 13; ++block) {
+        chain.run(streamBlock(block * Nblock, Nblock), out);  // 2080 buffered
+    }
+    for (std::size_t k = 0; k < 33; ++k)
+        ASSERT_EQ(chain.getNextInputSample(), streamValue(k));
+    // 2047 buffered: block 13 goes in whole (2207), block 14 not at all.
+    chain.run(streamBlock(13 * Nblock, Nblock), out);
+    chain.run(streamBlock(14 * Nblock, Nblock), out);
+
+    // Served while more than 682 remain: 2207 - 682 = 1525 samples, in order.
+    for (std::size_t k = 33; k < 33 + 1525; ++k) {
+        ASSERT_EQ(chain.getNextInputSample(), streamValue(k)) << "sample " << k;
+    }
+    EXPECT_EQ(chain.getNextInputSample(), 0.0f);
+    // Behind the 682 held back, block 15 follows block 13 directly: nothing
+    // of block 14 was kept.
+    for (std::size_t block = 15; block < 20; ++block) {
+        chain.run(streamBlock(block * Nblock, Nblock), out);
+    }
+    for (std::size_t k = 33 + 1525; k < 14 * Nblock; ++k) {
+        ASSERT_EQ(chain.getNextInputSample(), streamValue(k)) << "sample " << k;
+    }
+    EXPECT_EQ(chain.getNextInputSample(), streamValue(15 * Nblock));
+}
+
+TEST(PlaybackProcessing, PulledStreamIsTheInputDelayedAcrossWrapArounds) {
+    // 7 does not divide the ring's 2054 slots, so blocks wrap at every offset.
+    const unsigned int Nblock = 7;
+    PlaybackProcessing chain("R", Nblock, 16000, ZIZO_Config());
+    Eigen::ArrayXf out(Nblock);
+    std::size_t produced = 0, received = 0, silent = 0;
+    for (int round = 0; round < 3000; ++round) {
+        chain.run(streamBlock(produced, Nblock), out);
+        produced += Nblock;
+        for (unsigned int i = 0; i < Nblock; ++i) {
+            const float sample = chain.getNextInputSample();
+            if (sample == 0.0f) {
+                ++silent;
+                continue;
+            }
+            ASSERT_EQ(sample, streamValue(received)) << "round " << round;
+            ++received;
+        }
+    }
+    // One pull per pushed sample, and the FIFO holds 682 samples back: so
+    // exactly 682 pulls came back silent, all before the stream got going.
+    EXPECT_EQ(silent, 682u);
+    EXPECT_EQ(received, produced - silent);
+}
+
+TEST(PlaybackProcessing, SettersAndGettersReachTheBlocks) {
+    PlaybackProcessing chain("S", 160, 16000, ZIZO_Config());
+    EXPECT_FALSE(chain.isAgcEnabled());
+    EXPECT_FALSE(chain.isEqualizerEnabled());
+    chain.setOutputGainDb(0.0f);
+
+    chain.setAgcMaxGainDb(-12.0f);
+    EXPECT_EQ(chain.getAgcMaxGainDb(), 12.0f);
+
+    // AGC on at 0 dB gain without speech: factor 0.9713478 (the AGC's own
+    // power-of-two approximation), then clipped to |max_amp|.
+    chain.setAgcEnabled(true);
+    EXPECT_TRUE(chain.isAgcEnabled());
+    chain.setAgcMaxAmp(-0.5f);
+    Eigen::ArrayXf in = Eigen::ArrayXf::Zero(160), out(160);
+    in[0] = 1.0f;
+    in[1] = -0.4f;
+    ASSERT_TRUE(chain.run(in, out));
+    EXPECT_EQ(out[0], 0.5f);
+    EXPECT_LT(out[1], 0.0f);
+    EXPECT_GT(out[1], -0.4f);
+
+    // A loud signal with the reduction on lowers the maximum gain within a
+    // few seconds; the lock-free getter follows, and the reset restores 12.
+    chain.setAgcDecreaseMaxGain(true);
+    Eigen::ArrayXf loud(160);
+    for (int i = 0; i < 160; ++i)
+        loud[i] = (i % 20 < 10) ? 0.9f : -0.9f;
+    for (int block = 0; block < 200; ++block)
+        chain.run(loud, out);
+    EXPECT_LT(chain.getAgcMaxGainDb(), 12.0f);
+    chain.resetAgcMaxGain();
+    EXPECT_EQ(chain.getAgcMaxGainDb(), 12.0f);
+
+    chain.setEqualizerFilename(kCoefficientFile);
+    EXPECT_FALSE(chain.isEqualizerEnabled()) << "a reload keeps the equalizer off";
+    chain.setEqualizerEnabled(true);
+    EXPECT_TRUE(chain.isEqualizerEnabled());
+    {
+        LogCapture log;
+        chain.setEqualizerFilename("no-such-coefficient-file.cfg");
+        EXPECT_FALSE(chain.isEqualizerEnabled()) << "a failed load leaves it off";
+        bool errorLogged = false;
+        for (const auto& record : log.records())
+            errorLogged |= record.level == "ERROR";
+        EXPECT_TRUE(errorLogged);
+    }
+    chain.setAgcEnabled(false);
+    EXPECT_FALSE(chain.isAgcEnabled());
+}
+
+TEST(PlaybackProcessing, RefusesBlocksOfTheWrongSizeWithOneError) {
+    PlaybackProcessing chain("B", 160, 16000, ZIZO_Config());
+    chain.setOutputGainDb(0.0f);
+    LogCapture log;
+    Eigen::ArrayXf shortIn = Eigen::ArrayXf::Constant(159, 1.0f);
+    Eigen::ArrayXf in = Eigen::ArrayXf::Constant(160, 1.0f);
+    Eigen::ArrayXf out = Eigen::ArrayXf::Constant(160, 7.0f);
+    Eigen::ArrayXf shortOut = Eigen::ArrayXf::Constant(10, 7.0f);
+    EXPECT_FALSE(chain.run(shortIn, out));
+    EXPECT_FALSE(chain.run(in, shortOut));
+    EXPECT_TRUE((out == 7.0f).all());
+    EXPECT_TRUE((shortOut == 7.0f).all());
+    const auto errors = log.records("ZIZO.PlaybackProcessing", "ERROR");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, "(B): block of 159 in, 160 out samples refused; expected 160.");
+    // Nothing reached the FIFO: five good blocks make 800, and the first
+    // sample served is the first of them.
+    for (int block = 0; block < 5; ++block)
+        ASSERT_TRUE(chain.run(in * float(block + 2), out));
+    EXPECT_EQ(chain.getNextInputSample(), 2.0f);
+}
+
+TEST(PlaybackProcessing, FlushesSubnormalsInsideRunOnly) {
+    const unsigned int fs = 16000, Nblock = 160;
+    {
+        PlaybackProcessing chain("U", Nblock, fs, ZIZO_Config());
+        chain.setOutputGainDb(-200.0f);  // factor 1e-10
+        Eigen::ArrayXf in = Eigen::ArrayXf::Constant(Nblock, 1e-30f), out(Nblock);
+#if defined(__SSE__)
+        const unsigned int callerState = _mm_getcsr();
+#endif
+        ASSERT_TRUE(chain.run(in, out));
+#if defined(__SSE__)
+        EXPECT_EQ(_mm_getcsr(), callerState);
+#endif
+        // 1e-30 * 1e-10 = 1e-40 lies below the smallest normal float.
+        EXPECT_TRUE((out == 0.0f).all());
+        volatile float a = 1e-30f, b = 1e-10f;
+        EXPECT_EQ(std::fpclassify(a * b), FP_SUBNORMAL) << "the caller keeps gradual underflow";
+    }
+    {
+        // Speech, then a minute of digital silence through the equalizer:
+        // its filter states decay into the subnormal range, yet no output
+        // sample is ever subnormal, and the output settles at exact zero.
+        ZIZO_Config config;
+        config.set<bool>("EQUALIZER.enabled", true);
+        config.set<std::string>("EQUALIZER.coeff_file", kCoefficientFile);
+        PlaybackProcessing chain("V", Nblock, fs, config);
+        chain.setOutputGainDb(0.0f);
+        const Eigen::ArrayXf speech = speechLike(fs, fs);
+        Eigen::ArrayXf in(Nblock), out(Nblock);
+        for (Eigen::Index start = 0; start < speech.size(); start += Nblock) {
+            in = speech.segment(start, Nblock);
+            chain.run(in, out);
+        }
+        in.setZero();
+        std::size_t subnormal = 0;
+        for (unsigned int block = 0; block < 60 * fs / Nblock; ++block) {
+            chain.run(in, out);
+            for (unsigned int i = 0; i < Nblock; ++i) {
+                subnormal += std::fpclassify(out[i]) == FP_SUBNORMAL;
+            }
+        }
+        EXPECT_EQ(subnormal, 0u);
+        EXPECT_TRUE((out == 0.0f).all());
+    }
+}
+
+namespace {
+
+// Pulls from the chain on its own thread until stopped, as the core
+// library's consumer does.
+class PullingConsumer {
+  public:
+    explicit PullingConsumer(std::shared_ptr<PlaybackProcessing> chain)
+        : chain(std::move(chain)), thread([this] { pull(); }) {}
+    ~PullingConsumer() {
+        stop.store(true);
+        thread.join();
+    }
+    long pulled() const { return count.load(); }
+
+  private:
+    void pull() {
+        while (!stop.load()) {
+            if (chain->getNextInputSample() != 0.0f)
+                count.fetch_add(1);
+            std::this_thread::yield();
+        }
+    }
+    std::shared_ptr<PlaybackProcessing> chain;
+    std::atomic<bool> stop{false};
+    std::atomic<long> count{0};
+    std::thread thread;
+};
+
+}  // namespace
+
+TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling) {
+    {
+        // The counter must see both kinds of allocation, or the check below
+        // would pass for nothing.
+        const long before = heapAllocations.load();
+        auto boxed = std::make_unique<int>(1);
+        Eigen::ArrayXf array(1000);
+        array.setZero();
+        EXPECT_GE(heapAllocations.load() - before, 2);
+    }
+    const unsigned int fs = 16000;
+    const Eigen::ArrayXf signal = speechLike(20 * fs, fs);
+    const Eigen::Index warmUp = 5 * fs;
+
+    {
+        SCOPED_TRACE("run, Nblock 160");
+        const unsigned int Nblock = 160;
+        auto chain = std::make_shared<PlaybackProcessing>("A160", Nblock, fs, fullChainConfig());
+        chain->setOutputGainDb(0.0f);
+        Eigen::ArrayXf in(Nblock), out(Nblock);
+        PullingConsumer consumer(chain);
+        long before = 0;
+        for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+            if (start == warmUp)
+                before = heapAllocations.load();
+            in = signal.segment(start, Nblock);  // same size: no reallocation
+            chain->run(in, out);
+        }
+        EXPECT_EQ(heapAllocations.load() - before, 0);
+    }
+    {
+        SCOPED_TRACE("PlaybackProcessing_Process, Nblock 1");
+        PlaybackProcessingData* handle = PlaybackProcessing_Init("A1", 1, fs);
+        ASSERT_NE(handle, nullptr);
+        PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+        PlaybackProcessing_setEqualizerEnabled(handle, 1);
+        PlaybackProcessing_setAGCEnabled(handle, 1);
+        PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
+        PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        long before = 0;
+        {
+            PullingConsumer consumer(
+                ExternalModuleRegistry::getInstance()->getPlaybackProcessing("A1"));
+            for (Eigen::Index k = 0; k < signal.size(); ++k) {
+                if (k == warmUp)
+                    before = heapAllocations.load();
+                float out;
+                PlaybackProcessing_Process(handle, &signal[k], &out);
+            }
+            EXPECT_EQ(heapAllocations.load() - before, 0);
+            EXPECT_GT(consumer.pulled(), 0);
+        }
+        PlaybackProcessing_Uninit(handle);
+    }
+}
