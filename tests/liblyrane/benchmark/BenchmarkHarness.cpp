@@ -1,0 +1,224 @@
+#include "BenchmarkHarness.h"
+
+#include <TempDir.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+const char* const kShippedFiles[] = {"Lyrane.cfg", "Lyrane_custom.cfg", "benchmark.cfg"};
+// The files name the device's directory; a build stages them with this
+// replaced by the configured one.
+const std::string kDeviceConfigDir = "/etc/Lyrane";
+
+const char* const kTestDeviceConfig =
+    "fs = 16000;\n"
+    "Nmics = 1;\n"
+    "AEC = { enabled = true; };\n"
+    "ANC = { Gmin_db = -12.0; };\n";
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void parseConsole(BenchmarkRun& run) {
+    // BasicConfigurator's layout: "<ms> [<thread>] LEVEL logger <NDC> - message".
+    static const std::regex record(
+        R"(^\d+ \[[^\]]+\] (TRACE|DEBUG|INFO|WARN|ERROR|FATAL) (\S+) (?:null )?- (.*)$)");
+    for (const std::string& line : splitLines(run.stdoutText)) {
+        std::smatch match;
+        if (std::regex_match(line, match, record)) {
+            run.records.push_back({match[1], match[2], match[3]});
+        } else {
+            run.plainLines.push_back(line);
+        }
+    }
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error("cannot read the program's output");
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+[[noreturn]] void execInChild(const std::vector<std::string>& arguments, const std::string& cwd,
+                              int stdoutFd, const std::string& stderrPath) {
+    const int stderrFd = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stderrFd < 0 || dup2(stdoutFd, 1) < 0 || dup2(stderrFd, 2) < 0 ||
+        (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
+        _exit(127);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(benchmarkProgram().c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+std::vector<std::string> BenchmarkRun::log(const std::string& logger) const {
+    std::vector<std::string> lines;
+    for (const ConsoleRecord& record : records) {
+        if (record.logger == logger)
+            lines.push_back(record.level + " " + record.message);
+    }
+    return lines;
+}
+
+const std::string& benchmarkProgram() {
+    static const std::string program = LYRANE_BENCHMARK_PROGRAM;
+    return program;
+}
+
+BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::string& cwd) {
+    const TempDir scratch;
+    const std::string stderrPath = scratch.file("stderr");
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    std::cout.flush();
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(fds[0]);
+        execInChild(arguments, cwd, fds[1], stderrPath);
+    }
+    close(fds[1]);
+    BenchmarkRun run;
+    run.stdoutText = readAll(fds[0]);
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.stderrText = readText(stderrPath);
+    parseConsole(run);
+    return run;
+}
+
+ConfigDirectory::ConfigDirectory() {
+    write("Lyrane.cfg", kTestDeviceConfig);
+    write("Lyrane_custom.cfg", "");
+    write("benchmark.cfg", "");
+}
+
+ConfigDirectory::~ConfigDirectory() {
+    restoreShipped();
+}
+
+std::string ConfigDirectory::path(const std::string& name) {
+    return std::string(LYRANE_CONFIG_DIR) + "/" + name;
+}
+
+void ConfigDirectory::write(const std::string& name, const std::string& text) const {
+    std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out)
+        throw std::runtime_error("cannot write " + path(name));
+}
+
+void ConfigDirectory::remove(const std::string& name) const {
+    std::filesystem::remove(path(name));
+}
+
+void ConfigDirectory::restoreShipped() const {
+    for (const char* name : kShippedFiles) {
+        std::string text = readText(std::string(LYRANE_TEST_CONFIG_DIR) + "/" + name);
+        for (size_t at = 0; (at = text.find(kDeviceConfigDir, at)) != std::string::npos;) {
+            text.replace(at, kDeviceConfigDir.size(), LYRANE_CONFIG_DIR);
+            at += std::string(LYRANE_CONFIG_DIR).size();
+        }
+        write(name, text);
+    }
+}
+
+void writeWav(const std::string& path, const Channels& channels, int fs, const std::string& comment,
+              int format) {
+    SF_INFO info{};
+    info.samplerate = fs;
+    info.channels = static_cast<int>(channels.size());
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error("cannot create " + path + ": " + sf_strerror(nullptr));
+    if (!comment.empty())
+        sf_set_string(file, SF_STR_COMMENT, comment.c_str());
+    const size_t frames = channels.empty() ? 0 : channels[0].size();
+    std::vector<short> interleaved;
+    for (size_t n = 0; n < frames; ++n) {
+        for (const auto& channel : channels)
+            interleaved.push_back(channel.at(n));
+    }
+    sf_write_short(file, interleaved.data(), static_cast<sf_count_t>(interleaved.size()));
+    sf_close(file);
+}
+
+void writeFloatWav(const std::string& path, const std::vector<std::vector<float>>& channels,
+                   int fs) {
+    SF_INFO info{};
+    info.samplerate = fs;
+    info.channels = static_cast<int>(channels.size());
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error("cannot create " + path);
+    std::vector<float> interleaved;
+    for (size_t n = 0; n < channels.at(0).size(); ++n) {
+        for (const auto& channel : channels)
+            interleaved.push_back(channel.at(n));
+    }
+    sf_write_float(file, interleaved.data(), static_cast<sf_count_t>(interleaved.size()));
+    sf_close(file);
+}
+
+WavContent readWav(const std::string& path) {
+    WavContent content;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &content.info);
+    if (file == nullptr) {
+        ADD_FAILURE() << "cannot open " << path;
+        return content;
+    }
+    content.samples.resize(static_cast<size_t>(content.info.frames * content.info.channels));
+    sf_read_short(file, content.samples.data(), static_cast<sf_count_t>(content.samples.size()));
+    sf_close(file);
+    return content;
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
