@@ -1,0 +1,356 @@
+/*
+ * LADSPA plug-ins of the playback processing chain.
+ *
+ * Index 0, "Void" (id 5021): a plain pass-through, Input to Output.
+ * Index 1, "PLAYBACKPROCESSING" (id 5020): the chain. The Mode control port,
+ * read once at the first activate, picks a settings profile:
+ *   Mode in [1, 2)     "LADSPA_PLAYBACKPROCESSING_AFIL",     ladspa_afil.cfg
+ *   any other value    "LADSPA_PLAYBACKPROCESSING_ACOUSTIC", ladspa_acoustic.cfg
+ * (that is the Mode value truncated toward zero to an unsigned integer being
+ * 1; negative, not-a-number and huge values count as 0). The settings file
+ * lives in the device's configuration directory and is applied through the
+ * chain's C interface, so the plug-in needs nothing but that interface.
+ *
+ * Threads, as LADSPA hosts use them: ladspa_descriptor, instantiate,
+ * connect_port, activate and cleanup come from one control thread; run comes
+ * from the audio thread and never allocates, logs, reads files or waits on
+ * anything but the chain's own mutexes. The plug-in logs nothing itself.
+ */
+#include <ladspa.h>
+#include <libconfig.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "playbackprocessing_cwrapper.h"
+
+#define VOID_UNIQUE_ID 5021
+#define CHAIN_UNIQUE_ID 5020
+
+#define PORT_INPUT 0
+#define PORT_OUTPUT 1
+#define PORT_MODE 2
+
+/* The chain runs one sample per block: the host's block size is free, and
+ * every sample is handed over as it comes. */
+#define CHAIN_NBLOCK 1u
+
+#define AFIL_MODE 1u
+#define AFIL_CHAIN_NAME "LADSPA_PLAYBACKPROCESSING_AFIL"
+#define ACOUSTIC_CHAIN_NAME "LADSPA_PLAYBACKPROCESSING_ACOUSTIC"
+#define AFIL_SETTINGS_FILE LYRANE_CONFIG_DIR "/ladspa_afil.cfg"
+#define ACOUSTIC_SETTINGS_FILE LYRANE_CONFIG_DIR "/ladspa_acoustic.cfg"
+
+typedef struct {
+    LADSPA_Data* input;
+    LADSPA_Data* output;
+} VoidInstance;
+
+typedef struct {
+    LADSPA_Data* input;
+    LADSPA_Data* output;
+    LADSPA_Data* mode;
+    PlaybackProcessingData* chain; /* null until activated, or if creation failed */
+    unsigned long sampleRate;
+    int activated;
+} ChainInstance;
+
+typedef struct {
+    const char* name;
+    LADSPA_PortDescriptor descriptor;
+    LADSPA_PortRangeHintDescriptor hint;
+} PortSpec;
+
+typedef struct {
+    unsigned long uniqueId;
+    const char* label;
+    const char* name;
+    unsigned long portCount;
+    const PortSpec* ports;
+    LADSPA_Handle (*instantiate)(const LADSPA_Descriptor*, unsigned long);
+    void (*connectPort)(LADSPA_Handle, unsigned long, LADSPA_Data*);
+    void (*activate)(LADSPA_Handle);
+    void (*run)(LADSPA_Handle, unsigned long);
+    void (*cleanup)(LADSPA_Handle);
+} PluginSpec;
+
+/* ---- Pass-through ------------------------------------------------------ */
+
+/* Control thread. The sample rate does not matter to a copy. */
+static LADSPA_Handle voidInstantiate(const LADSPA_Descriptor* descriptor, unsigned long rate) {
+    (void)descriptor;
+    (void)rate;
+    return calloc(1, sizeof(VoidInstance));
+}
+
+/* Control thread (hosts may also reconnect between runs). */
+static void voidConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* buffer) {
+    VoidInstance* instance = (VoidInstance*)handle;
+    if (port == PORT_INPUT) {
+        instance->input = buffer;
+    } else if (port == PORT_OUTPUT) {
+        instance->output = buffer;
+    }
+}
+
+/* Audio thread. Hosts may pass the same buffer as input and output, hence
+ * memmove. An unconnected output gets nothing, an unconnected input silence. */
+static void voidRun(LADSPA_Handle handle, unsigned long sampleCount) {
+    VoidInstance* instance = (VoidInstance*)handle;
+    if (instance->output == NULL || sampleCount == 0) {
+        return;
+    }
+    if (instance->input == NULL) {
+        memset(instance->output, 0, sampleCount * sizeof(LADSPA_Data));
+        return;
+    }
+    memmove(instance->output, instance->input, sampleCount * sizeof(LADSPA_Data));
+}
+
+/* Control thread. */
+static void voidCleanup(LADSPA_Handle handle) {
+    free(handle);
+}
+
+/* ---- Chain ------------------------------------------------------------- */
+
+/* Control thread. The chain itself is created at the first activate, once the
+ * Mode port is connected and holds the profile. */
+static LADSPA_Handle chainInstantiate(const LADSPA_Descriptor* descriptor, unsigned long rate) {
+    (void)descriptor;
+    ChainInstance* instance = (ChainInstance*)calloc(1, sizeof(ChainInstance));
+    if (instance != NULL) {
+        instance->sampleRate = rate;
+    }
+    return instance;
+}
+
+/* Control thread (hosts may also reconnect between runs). */
+static void chainConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* buffer) {
+    ChainInstance* instance = (ChainInstance*)handle;
+    if (port == PORT_INPUT) {
+        instance->input = buffer;
+    } else if (port == PORT_OUTPUT) {
+        instance->output = buffer;
+    } else if (port == PORT_MODE) {
+        instance->mode = buffer;
+    }
+}
+
+/* Whether Mode, truncated toward zero to an unsigned integer, is 1. Written as
+ * a range test because converting a negative, huge or not-a-number float to
+ * an unsigned integer is undefined in C; all of those count as 0. An
+ * unconnected Mode port counts as 0 too. */
+static int isAfilMode(const LADSPA_Data* mode) {
+    return mode != NULL && *mode >= (float)AFIL_MODE && *mode < (float)(AFIL_MODE + 1u);
+}
+
+static void applyFloat(const config_t* settings, const char* key, PlaybackProcessingData* chain,
+                       int (*setter)(PlaybackProcessingData*, float)) {
+    double value = 0.0;
+    if (config_lookup_float(settings, key, &value) == CONFIG_TRUE) {
+        setter(chain, (float)value);
+    }
+}
+
+static void applyBool(const config_t* settings, const char* key, PlaybackProcessingData* chain,
+                      int (*setter)(PlaybackProcessingData*, int)) {
+    int value = 0;
+    if (config_lookup_bool(settings, key, &value) == CONFIG_TRUE) {
+        setter(chain, value);
+    }
+}
+
+/* The order matters: the coefficient file is loaded before the equalizer is
+ * switched on, and the chain stays muted until volume_db is applied. A key
+ * that is absent, or of a type the lookup does not deliver, is skipped. */
+static void applySettings(const config_t* settings, PlaybackProcessingData* chain) {
+    const char* coefficientFile = NULL;
+    if (config_lookup_string(settings, "equalizer_coefficients_file", &coefficientFile) ==
+        CONFIG_TRUE) {
+        PlaybackProcessing_setEqualizerFilename(chain, coefficientFile);
+    }
+    applyFloat(settings, "agc_target_level_db", chain, PlaybackProcessing_setAGCTargetLevelDb);
+    applyFloat(settings, "agc_max_gain_db", chain, PlaybackProcessing_setAGCMaxGainDb);
+    applyFloat(settings, "agc_max_amp", chain, PlaybackProcessing_setAGCMaxAmp);
+    applyFloat(settings, "agc_nonspeech_hold_gain_time", chain,
+               PlaybackProcessing_setAGCNonspeechHoldGainTime);
+    applyFloat(settings, "agc_nonspeech_release_speed", chain,
+               PlaybackProcessing_setAGCNonspeechReleaseSpeed);
+    applyFloat(settings, "volume_db", chain, PlaybackProcessing_setOutputGainDb);
+    applyBool(settings, "agc_enabled", chain, PlaybackProcessing_setAGCEnabled);
+    applyBool(settings, "agc_decrease_max_gain", chain, PlaybackProcessing_setAGCDecreaseMaxGain);
+    applyBool(settings, "equalizer_enabled", chain, PlaybackProcessing_setEqualizerEnabled);
+}
+
+/* Control thread; creates the chain and reads the settings file, so it may
+ * allocate and block. Only the first activation counts: a later one (after a
+ * host's deactivate, which this plug-in does not offer, or a changed Mode)
+ * keeps the chain and profile it has. An unreadable settings file leaves the
+ * chain at its defaults, muted. */
+static void chainActivate(LADSPA_Handle handle) {
+    ChainInstance* instance = (ChainInstance*)handle;
+    if (instance->activated) {
+        return;
+    }
+    int afil = isAfilMode(instance->mode);
+    instance->chain = PlaybackProcessing_Init(afil ? AFIL_CHAIN_NAME : ACOUSTIC_CHAIN_NAME,
+                                              CHAIN_NBLOCK, (unsigned int)instance->sampleRate);
+    instance->activated = 1;
+
+    config_t settings;
+    config_init(&settings);
+    if (config_read_file(&settings, afil ? AFIL_SETTINGS_FILE : ACOUSTIC_SETTINGS_FILE) ==
+        CONFIG_TRUE) {
+        applySettings(&settings, instance->chain);
+    }
+    config_destroy(&settings);
+}
+
+/* Audio thread: one chain block of one sample per input sample; in-place
+ * buffers are fine since the chain copies each input sample before writing.
+ * Without a chain (never activated, or creation failed) the output is
+ * silence rather than whatever the host's buffer held. */
+static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
+    ChainInstance* instance = (ChainInstance*)handle;
+    LADSPA_Data* out = instance->output;
+    const LADSPA_Data* in = instance->input;
+    if (out == NULL || sampleCount == 0) {
+        return;
+    }
+    if (instance->chain == NULL || in == NULL) {
+        memset(out, 0, sampleCount * sizeof(LADSPA_Data));
+        return;
+    }
+    for (unsigned long i = 0; i < sampleCount; ++i) {
+        PlaybackProcessing_Process(instance->chain, &in[i], &out[i]);
+    }
+}
+
+/* Control thread. Unregisters and releases the chain (a null one is fine). */
+static void chainCleanup(LADSPA_Handle handle) {
+    ChainInstance* instance = (ChainInstance*)handle;
+    PlaybackProcessing_Uninit(instance->chain);
+    free(instance);
+}
+
+/* ---- Descriptors ------------------------------------------------------- */
+
+static const PortSpec voidPorts[] = {
+    {"Input", LADSPA_PORT_INPUT | LADSPA_PORT_AUDIO, 0},
+    {"Output", LADSPA_PORT_OUTPUT | LADSPA_PORT_AUDIO, 0},
+};
+
+static const PortSpec chainPorts[] = {
+    {"Input", LADSPA_PORT_INPUT | LADSPA_PORT_AUDIO, 0},
+    {"Output", LADSPA_PORT_OUTPUT | LADSPA_PORT_AUDIO, 0},
+    {"Mode", LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL, LADSPA_HINT_BOUNDED_BELOW},
+};
+
+static const PluginSpec plugins[] = {
+    {VOID_UNIQUE_ID, "Void", "Void", 2, voidPorts, voidInstantiate, voidConnectPort, NULL, voidRun,
+     voidCleanup},
+    {CHAIN_UNIQUE_ID, "PLAYBACKPROCESSING", "Talvane Lyrane", 3, chainPorts, chainInstantiate,
+     chainConnectPort, chainActivate, chainRun, chainCleanup},
+};
+
+#define PLUGIN_COUNT (sizeof(plugins) / sizeof(plugins[0]))
+
+static LADSPA_Descriptor* descriptors[PLUGIN_COUNT];
+
+/* A copy the descriptor owns; stays null if it cannot be allocated. */
+static char* copyText(const char* text) {
+    size_t size = strlen(text) + 1;
+    char* copy = (char*)malloc(size);
+    if (copy != NULL) {
+        memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+static LADSPA_Descriptor* buildDescriptor(const PluginSpec* spec) {
+    LADSPA_Descriptor* d = (LADSPA_Descriptor*)calloc(1, sizeof(LADSPA_Descriptor));
+    if (d == NULL) {
+        return NULL;
+    }
+    d->UniqueID = spec->uniqueId;
+    d->Label = copyText(spec->label);
+    d->Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
+    d->Name = copyText(spec->name);
+    d->Maker = copyText("Talvane");
+    d->Copyright = copyText("None"); /* hosts print it: never leave it null */
+    d->PortCount = spec->portCount;
+
+    LADSPA_PortDescriptor* kinds =
+        (LADSPA_PortDescriptor*)calloc(spec->portCount, sizeof(LADSPA_PortDescriptor));
+    char** names = (char**)calloc(spec->portCount, sizeof(char*));
+    LADSPA_PortRangeHint* hints =
+        (LADSPA_PortRangeHint*)calloc(spec->portCount, sizeof(LADSPA_PortRangeHint));
+    for (unsigned long p = 0; p < spec->portCount; ++p) {
+        if (kinds != NULL) {
+            kinds[p] = spec->ports[p].descriptor;
+        }
+        if (names != NULL) {
+            names[p] = copyText(spec->ports[p].name);
+        }
+        if (hints != NULL) {
+            hints[p].HintDescriptor = spec->ports[p].hint;
+            hints[p].LowerBound = 0.0f;
+            hints[p].UpperBound = 0.0f;
+        }
+    }
+    d->PortDescriptors = kinds;
+    d->PortNames = (const char* const*)names;
+    d->PortRangeHints = hints;
+    d->ImplementationData = NULL;
+
+    d->instantiate = spec->instantiate;
+    d->connect_port = spec->connectPort;
+    d->activate = spec->activate;
+    d->run = spec->run;
+    d->run_adding = NULL;
+    d->set_run_adding_gain = NULL;
+    d->deactivate = NULL;
+    d->cleanup = spec->cleanup;
+    return d;
+}
+
+static void freeDescriptor(LADSPA_Descriptor* d) {
+    if (d == NULL) {
+        return;
+    }
+    free((char*)d->Label);
+    free((char*)d->Name);
+    free((char*)d->Maker);
+    free((char*)d->Copyright);
+    free((LADSPA_PortDescriptor*)d->PortDescriptors);
+    if (d->PortNames != NULL) {
+        for (unsigned long p = 0; p < d->PortCount; ++p) {
+            free((char*)d->PortNames[p]);
+        }
+        free((char**)d->PortNames);
+    }
+    free((LADSPA_PortRangeHint*)d->PortRangeHints);
+    free(d);
+}
+
+/* Runs when the library is loaded, before any host call. */
+__attribute__((constructor)) static void buildDescriptors(void) {
+    for (size_t i = 0; i < PLUGIN_COUNT; ++i) {
+        descriptors[i] = buildDescriptor(&plugins[i]);
+    }
+}
+
+/* Runs when the library is unloaded. */
+__attribute__((destructor)) static void freeDescriptors(void) {
+    for (size_t i = 0; i < PLUGIN_COUNT; ++i) {
+        freeDescriptor(descriptors[i]);
+        descriptors[i] = NULL;
+    }
+}
+
+/* The discovery function LADSPA hosts look up. Null for an index past the
+ * last plug-in or for a descriptor that could not be allocated. */
+__attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(
+    unsigned long index) {
+    return index < PLUGIN_COUNT ? descriptors[index] : NULL;
+}
