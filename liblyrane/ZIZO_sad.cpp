@@ -37,10 +37,12 @@ float dbToFactor(float db) {
 // detector. Negative and NaN give 0; a value past the range saturates.
 uint32_t holdBlocks(float time_s, unsigned int Nblock, unsigned int fs) {
     const float blocks = std::ceil(time_s / static_cast<float>(Nblock) * static_cast<float>(fs));
-    if (!(blocks > 0.0f))
+    if (!(blocks > 0.0f)) {
         return 0;
-    if (blocks >= 4294967296.0f)
+    }
+    if (blocks >= 4294967296.0f) {
         return std::numeric_limits<uint32_t>::max();
+    }
     return static_cast<uint32_t>(blocks);
 }
 
@@ -111,8 +113,9 @@ void ZIZO_sad::switchState(int newState) {
 }
 
 void ZIZO_sad::run(const Eigen::ArrayXf& in) {
-    if (!enabled)
+    if (!enabled) {
         return;
+    }
     if (in.size() < static_cast<Eigen::Index>(Nblock)) {
         LOG4CXX_ERROR(AC_SAD_logger, "SAD " << name << ": block of " << in.size()
                                             << " samples refused, " << Nblock << " expected.");
@@ -128,8 +131,9 @@ void ZIZO_sad::run(const Eigen::ArrayXf& in) {
 
 void ZIZO_sad::updateTrackers(const Eigen::ArrayXf& in) {
     const Eigen::Index n = Nblock;
-    if (n == 0)
+    if (n == 0) {
         return;
+    }
     float prevEnvelope = envelope[n - 1];
     float prevFloor = floorTrack[n - 1];
     float prevSmooth = floorSmooth[n - 1];

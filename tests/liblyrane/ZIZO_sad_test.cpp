@@ -66,18 +66,20 @@ TEST(ZIZO_sad, DefaultsGiveTheDeviceCoefficientsAndThresholds) {
     EXPECT_EQ(sad.getState(), ZIZO_sad::CLOSED);
 }
 
-// Hold counts: ceil(time / Nblock x fs) in single precision. 0.032 / 160 x
-// 16000 comes out as 3.2000000477 and 0.032 / 256 x 48000 as 6.0000005, so
-// both round up past the exact quotient (4 and 7 blocks); 0.2 / 160 x 16000
-// is exactly 20. The gate opens on the (holdClosed + 1)-th block that passes
-// the opening test and closes on the (holdOpen + 1)-th block that passes the
-// closing test.
+// Hold counts: ceil(time / Nblock x fs) in single precision, worked out
+// step by step in float. 0.032 / 160 x 16000 comes out as 3.2000000477 and
+// 0.032 / 256 x 48000 as 6.0000005, so both round up past the exact quotient
+// (4 and 7 blocks); 0.2 / 160 x 16000 is exactly 20. At 48 kHz and 96
+// samples the division first gives 100.000008 and 16.0000019 where the exact
+// quotients are 100 and 16. The gate opens on the (holdClosed + 1)-th block
+// that passes the opening test and closes on the (holdOpen + 1)-th block that
+// passes the closing test.
 TEST(ZIZO_sad, GateOpensAndClosesAfterTheHoldBlocksAtEachRate) {
     struct Rate {
         unsigned int fs, Nblock, holdOpen, holdClosed;
     };
     for (const Rate& r : {Rate{16000, 160, 20, 4}, Rate{16000, 256, 13, 2}, Rate{48000, 256, 38, 7},
-                          Rate{8000, 1, 1600, 256}}) {
+                          Rate{48000, 96, 101, 17}, Rate{8000, 1, 1600, 256}}) {
         SCOPED_TRACE("fs " + std::to_string(r.fs) + ", Nblock " + std::to_string(r.Nblock));
         ZIZO_sad sad("gate", r.Nblock, r.fs, enabledConfig());
         EXPECT_EQ(sad.getHoldOpenBlocks(), r.holdOpen);

@@ -1,0 +1,360 @@
+#include "ZIZO_agc.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+log4cxx::LoggerPtr ZIZO_agc::AC_AGC_logger = log4cxx::Logger::getLogger("ZIZO.Agc");
+
+namespace {
+
+// Built-in defaults; a supplied configuration overrides them key by key.
+const float kDefaultTargetLevel_db = -6.0f;
+const float kDefaultMaxGain_db = 35.0f;
+const float kDefaultTauLevel_s = 1.5f;
+const float kDefaultPGain = 1.0f;  // dB/s per dB of level error
+const float kDefaultMaxAmp = 0.95f;
+const float kDefaultTauDuck_s = 0.1f;
+const float kDefaultHoldTime_s = 1.0f;
+const float kDefaultReleaseSpeed_db_per_s = 3.0f;
+
+// Start values of the loop state: gain 0 dB, no ducking, level at -20 dBFS.
+const float kInitialLevel = 0.1f;
+
+// Levels below this count as this (a silent stream would give -inf).
+const float kLevelFloor_db = -96.0f;
+
+// Gain factor: 2^(g x log2(10) / 20) with the float's exponent field as the
+// integer part of the power: (y + 127 - 0.0573) x 2^23 read as float bits.
+// The offset 126.94269504 centres the error of the linear mantissa.
+const float kDbToLog2 = 0.1660964f;  // log2(10) / 20
+const float kLog2Min = -126.0f;      // smallest normal exponent
+const float kLog2Max = 129.0f;
+const float kExponentBias = 126.94269504f;
+const float kMantissaScale = 8388608.0f;  // 2^23
+
+// Corner of the DC-blocking high-pass in front of the level histogram:
+// 100 rad/s, about 15.9 Hz.
+const float kHighPassCorner_rad_per_s = 100.0f;
+
+// Histogram bins are 3 dB wide; levels are clamped to just above the 32nd
+// bin's lower edge so that silence lands in bin 31.
+const float kBinFloor_db = -95.9f;
+const float kBinsPerDb = 0.33333334f;
+// The maximum gain is lowered once more than 0.1 % of the counted samples
+// would be driven past full scale.
+const float kOverdriveShare = 0.001f;
+
+float smoothingCoef(unsigned int fs, float tau_s) {
+    return std::exp(-1.0f / (static_cast<float>(fs) * tau_s));
+}
+
+// Truncation to a sample count; negative and NaN give 0, values past the
+// range saturate.
+uint32_t toCount(float value) {
+    if (!(value > 0.0f)) {
+        return 0;
+    }
+    if (value >= 4294967296.0f) {
+        return std::numeric_limits<uint32_t>::max();
+    }
+    return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs,
+                   const ZIZO_Config& config)
+    : name(name), Nblock(Nblock), fs(fs) {
+    LOG4CXX_DEBUG(AC_AGC_logger, "Creating instance of ZIZO_agc (" << name << ").");
+
+    ZIZO_Config parameters;
+    parameters.set<bool>("enabled", false);
+    parameters.set<float>("target_level_db", kDefaultTargetLevel_db);
+    parameters.set<float>("max_gain_db", kDefaultMaxGain_db);
+    parameters.set<bool>("decrease_max_gain", false);
+    parameters.set<float>("tau_level", kDefaultTauLevel_s);
+    parameters.set<float>("p_gain", kDefaultPGain);
+    parameters.set<float>("max_amp", kDefaultMaxAmp);
+    parameters.set<float>("tau_duck", kDefaultTauDuck_s);
+    parameters.set<float>("nonspeech_hold_gain_time", kDefaultHoldTime_s);
+    parameters.set<float>("nonspeech_release_speed", kDefaultReleaseSpeed_db_per_s);
+    parameters.setGroup(config);
+
+    // Stored directly: the construction record is logged whatever the value,
+    // unlike setEnabled, which logs only changes.
+    enabled = parameters.get<bool>("enabled");
+    if (enabled) {
+        LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " enabled.");
+    } else {
+        LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " disabled.");
+    }
+    target_level_db = parameters.get<float>("target_level_db");
+    max_gain_db = std::fabs(parameters.get<float>("max_gain_db"));
+    maxGainDb = max_gain_db;
+    decrease_max_gain = false;
+    setDecreaseMaxGain(parameters.get<bool>("decrease_max_gain"));
+    setTauLevel(parameters.get<float>("tau_level"));
+    p_gain = parameters.get<float>("p_gain");
+    max_amp = std::fabs(parameters.get<float>("max_amp"));
+    setTauDuck(parameters.get<float>("tau_duck"));
+    setNonspeechHoldGainTime(parameters.get<float>("nonspeech_hold_gain_time"));
+    setNonspeechReleaseSpeed(parameters.get<float>("nonspeech_release_speed"));
+
+    gainDb = Eigen::ArrayXf::Zero(Nblock);
+    duckGain = Eigen::ArrayXf::Ones(Nblock);
+    appliedGain = Eigen::ArrayXf::Zero(Nblock);
+    outBlock = Eigen::ArrayXf::Zero(Nblock);
+    level = Eigen::ArrayXf::Constant(Nblock, kInitialLevel);
+    levelError = Eigen::ArrayXf::Zero(Nblock);
+    nonspeechCounter = 0;
+    releaseStepDb = nonspeech_release_speed / static_cast<float>(fs);
+
+    hpInput = Eigen::ArrayXf::Zero(Nblock);
+    hpCoefA = std::exp(-kHighPassCorner_rad_per_s / static_cast<float>(fs));
+    hpCoefB = 0.5f + 0.5f * hpCoefA;
+    hpPrevInput = 0.0f;
+    hpPrevOutput = 0.0f;
+    clearHistogram();
+}
+
+float ZIZO_agc::gainFactor(float gain_db) {
+    float y = gain_db * kDbToLog2;
+    if (y < kLog2Min || std::isnan(y)) {
+        y = kLog2Min;
+    }
+    if (y > kLog2Max) {
+        y = kLog2Max;
+    }
+    const float v = (y + kExponentBias) * kMantissaScale;
+    const uint32_t bits = static_cast<uint32_t>(v);
+    float factor;
+    std::memcpy(&factor, &bits, sizeof factor);
+    return factor;
+}
+
+unsigned int ZIZO_agc::levelBin(float sample) {
+    float d = 20.0f * std::log10(std::fabs(sample));
+    if (d < kBinFloor_db || std::isnan(d)) {
+        d = kBinFloor_db;
+    }
+    if (d > 0.0f) {
+        d = 0.0f;
+    }
+    return static_cast<unsigned int>(-static_cast<int>(std::ceil(d * kBinsPerDb)));
+}
+
+void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
+    if (!enabled) {
+        out = in;
+        return;
+    }
+    const Eigen::Index n = Nblock;
+    if (in.size() < n) {
+        LOG4CXX_ERROR(AC_AGC_logger, "AGC " << name << ": block of " << in.size()
+                                            << " samples refused, " << Nblock << " expected.");
+        out = in;
+        return;
+    }
+
+    bool ducked = false;
+    for (Eigen::Index i = 0; i < n; ++i) {
+        // The previous sample's state: for the first sample of a block, the
+        // last one of the block before.
+        const Eigen::Index p = i == 0 ? n - 1 : i - 1;
+        const float x = in[i];
+        const float prevGainDb = gainDb[p];
+        const float prevDuck = duckGain[p];
+
+        appliedGain[i] = prevDuck * gainFactor(prevGainDb);
+        const float y = appliedGain[i] * x;
+        outBlock[i] = y;
+        const float magnitude = std::fabs(y);
+
+        // The duck gain acts from the next sample on; this one is clipped.
+        if (magnitude > max_amp) {
+            duckGain[i] = prevDuck * max_amp / magnitude;
+            ducked = true;
+        } else {
+            duckGain[i] = 1.0f + (prevDuck - 1.0f) * duckCoef;
+        }
+
+        level[i] = nextLevel(level[p], magnitude);
+        float levelDb = 20.0f * std::log10(level[i]);
+        if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
+            levelDb = kLevelFloor_db;
+        }
+
+        if (decrease_max_gain) {
+            hpInput[i] = highPass(x);
+        }
+
+        levelError[i] = target_level_db - levelDb;
+        gainDb[i] = nextGainDb(prevGainDb, levelError[i], speech);
+
+        // Written so that NaN becomes +max_amp.
+        float r = outBlock[i] <= max_amp ? outBlock[i] : max_amp;
+        if (-max_amp >= r) {
+            r = -max_amp;
+        }
+        outBlock[i] = r;
+    }
+    out = outBlock;
+
+    if (decrease_max_gain) {
+        updateMaxGain();
+    }
+    if (ducked) {
+        LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
+    }
+}
+
+// Peak follower: instant rise, exponential decay with tau_level.
+float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
+    // An infinite level would never decay again and hold the gain at its
+    // minimum for good; a sample without a finite magnitude is not measured.
+    if (!std::isfinite(magnitude)) {
+        return prevLevel;
+    }
+    const float s = prevLevel * levelCoef + (1.0f - levelCoef) * magnitude;
+    return s >= magnitude ? s : magnitude;
+}
+
+float ZIZO_agc::nextGainDb(float prevGainDb, float levelErrorDb, bool speech) {
+    if (speech) {
+        nonspeechCounter = 0;
+        float g = prevGainDb + (p_gain / static_cast<float>(fs)) * levelErrorDb;
+        if (g > maxGainDb) {
+            g = maxGainDb;
+        }
+        // The floor stays at the configured maximum, not the lowered one.
+        if (g < -max_gain_db) {
+            g = -max_gain_db;
+        }
+        return g;
+    }
+    if (nonspeechCounter < std::numeric_limits<uint32_t>::max()) {
+        ++nonspeechCounter;
+    }
+    if (nonspeechCounter <= holdSamples) {
+        return prevGainDb;
+    }
+    // A gain of exactly 0 steps up, so the gain ends up alternating around
+    // 0 dB by one step.
+    return prevGainDb > 0.0f ? prevGainDb - releaseStepDb : prevGainDb + releaseStepDb;
+}
+
+float ZIZO_agc::highPass(float x) {
+    const float h = hpCoefA * hpPrevOutput + hpCoefB * (x - hpPrevInput);
+    // A non-finite input would stay in the filter state for good and put
+    // every later sample into the silent bin; such a sample is counted (an
+    // infinity as loud, NaN as silent) but does not enter the state.
+    if (std::isfinite(h)) {
+        hpPrevInput = x;
+        hpPrevOutput = h;
+    }
+    return h;
+}
+
+void ZIZO_agc::updateMaxGain() {
+    // Bins are counted directly: no per-block index array is needed.
+    for (Eigen::Index k = 0; k < static_cast<Eigen::Index>(Nblock); ++k) {
+        ++levelHistogram[levelBin(hpInput[k])];
+    }
+    histogramSamples += Nblock;
+
+    if (histogramSamples > fs) {
+        // Only bins below the current maximum can lower it, and never past
+        // the last bin.
+        const float limit = std::ceil(maxGainDb * kBinsPerDb);
+        uint32_t sum = 0;
+        for (uint32_t j = 0; j < kLevelBins && static_cast<float>(j) < limit; ++j) {
+            sum += levelHistogram[j];
+            if (static_cast<float>(histogramSamples) * kOverdriveShare < static_cast<float>(sum)) {
+                maxGainDb = static_cast<float>(3 * j);
+                LOG4CXX_INFO(AC_AGC_logger,
+                             "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
+                break;
+            }
+        }
+    }
+    if (histogramSamples > 3 * fs) {
+        clearHistogram();
+    }
+}
+
+void ZIZO_agc::clearHistogram() {
+    levelHistogram.fill(0);
+    histogramSamples = 0;
+}
+
+void ZIZO_agc::setEnabled(bool enable) {
+    if (enable == enabled) {
+        return;
+    }
+    enabled = enable;
+    if (enable) {
+        LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " enabled.");
+    } else {
+        LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " disabled.");
+    }
+}
+
+void ZIZO_agc::setTauLevel(float tau_s) {
+    tau_level = tau_s;
+    levelCoef = smoothingCoef(fs, tau_s);
+}
+
+void ZIZO_agc::setTauDuck(float tau_s) {
+    tau_duck = tau_s;
+    duckCoef = smoothingCoef(fs, tau_s);
+}
+
+void ZIZO_agc::setNonspeechHoldGainTime(float time_s) {
+    nonspeech_hold_gain_time = time_s;
+    holdSamples = toCount(static_cast<float>(fs) * time_s);
+    LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": nonspeech_hold_gain_time set to " << time_s);
+}
+
+void ZIZO_agc::setNonspeechReleaseSpeed(float speed_db_per_s) {
+    nonspeech_release_speed = speed_db_per_s;
+    releaseStepDb = speed_db_per_s / static_cast<float>(fs);
+    LOG4CXX_DEBUG(AC_AGC_logger,
+                  "AGC " << name << ": nonspeech_release_speed set to " << speed_db_per_s);
+}
+
+void ZIZO_agc::setTargetLevelDb(float level_db) {
+    target_level_db = level_db;
+}
+
+void ZIZO_agc::setMaxAmp(float amp) {
+    max_amp = std::fabs(amp);
+}
+
+void ZIZO_agc::resetGain() {
+    gainDb.setConstant(Nblock, 0.0f);
+    duckGain.setConstant(Nblock, 1.0f);
+    level.setConstant(Nblock, kInitialLevel);
+    LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": resetGain called.");
+}
+
+void ZIZO_agc::setDecreaseMaxGain(bool enable) {
+    if (enable == decrease_max_gain) {
+        return;
+    }
+    decrease_max_gain = enable;
+    LOG4CXX_INFO(AC_AGC_logger,
+                 "AGC " << name << " decrease-max-gain " << (enable ? "enabled" : "disabled"));
+}
+
+void ZIZO_agc::setMaxGainDb(float gain_db) {
+    max_gain_db = std::fabs(gain_db);
+    maxGainDb = max_gain_db;
+}
+
+void ZIZO_agc::resetMaxGain() {
+    LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": resetMaxGain called. Resetting from "
+                                        << maxGainDb << " to " << max_gain_db);
+    maxGainDb = max_gain_db;
+    clearHistogram();
+}
