@@ -1,0 +1,223 @@
+// Cost per sample of the playback chain, as the device runs it: equalizer on
+// (the six sections of the shipped coefficient file), AGC on with the
+// maximum-gain reduction, output gain 0 dB, and one consumer pull per sample
+// so that the input FIFO stays in its steady state.
+//
+//   Process/Nblock1        the C interface, one sample per call (the plug-in)
+//   Run/Nblock160          PlaybackProcessing::run directly
+// each on speech and on digital silence that follows a burst of speech, long
+// enough for every decaying state to have reached the subnormal range. The
+// Blocks benchmarks run the same three blocks without the chain, and so
+// without its flush-to-zero mode, to show what subnormal arithmetic costs.
+//
+// Counter time_per_sample: processor time per input sample (printed with its
+// unit, e.g. 64.5ns).
+#include <benchmark/benchmark.h>
+
+#include <Eigen/Core>
+#include <ZIZO_Config>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ExternalModuleRegistry.h"
+#include "PlaybackProcessing.h"
+#include "ZIZO_agc.h"
+#include "ZIZO_equalizer.h"
+#include "ZIZO_sad.h"
+#include "playbackprocessing_cwrapper.h"
+
+namespace {
+
+const std::string kCoefficientFile =
+    std::string(LYRANE_SOURCE_CONFIG_DIR) + "/equalizer_coefficients.cfg";
+
+// Speech burst before the measured silence, and the silence let pass before
+// measuring: the AGC's level follower (tau 1.5 s) needs about 130 s to fall
+// from speech level to the smallest normal float and some more to settle in
+// the subnormal range; the other states get there within seconds.
+constexpr double kBurstSeconds = 5.0;
+constexpr double kSilenceBeforeSeconds = 240.0;
+constexpr double kSpeechSeconds = 10.0;
+
+enum class Signal { Speech, SilenceAfterSpeech };
+
+// Voiced syllables (harmonics of 140 Hz, 180 ms on in every 250 ms) in
+// phrases of 1.5 s with 1 s pauses, over a noise floor near -66 dBFS.
+Eigen::ArrayXf speechLike(std::size_t n, unsigned int fs) {
+    Eigen::ArrayXf x(n);
+    std::uint32_t noiseState = 12345u;
+    const double pi = 3.14159265358979323846;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = double(i) / fs;
+        const double inSyllable = std::fmod(t, 0.25);
+        double envelope = 0.0;
+        if (std::fmod(t, 2.5) < 1.5 && inSyllable < 0.18) {
+            const double s = std::sin(pi * inSyllable / 0.18);
+            envelope = s * s;
+        }
+        double voiced = 0.0;
+        for (int k = 1; k <= 8; ++k)
+            voiced += std::sin(2.0 * pi * 140.0 * k * t) / k;
+        noiseState = noiseState * 1664525u + 1013904223u;
+        const double noise = (double(noiseState >> 8) / double(1u << 24) - 0.5) * 1e-3;
+        x[i] = float(0.25 * envelope * voiced / 2.0 + noise);
+    }
+    return x;
+}
+
+ZIZO_Config deviceConfig() {
+    ZIZO_Config config;
+    config.set<bool>("AGC.enabled", true);
+    config.set<bool>("AGC.decrease_max_gain", true);
+    config.set<bool>("EQUALIZER.enabled", true);
+    config.set<std::string>("EQUALIZER.coeff_file", kCoefficientFile);
+    return config;
+}
+
+// The chain behind the C interface, fed one sample per call.
+class CInterfaceChain {
+  public:
+    explicit CInterfaceChain(unsigned int fs)
+        : handle(PlaybackProcessing_Init("BENCH_CWRAPPER", 1, fs)) {
+        // The plug-in's order: coefficient file, AGC settings, volume,
+        // switches.
+        PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+        PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
+        PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        PlaybackProcessing_setAGCEnabled(handle, 1);
+        PlaybackProcessing_setEqualizerEnabled(handle, 1);
+        consumer = ExternalModuleRegistry::getInstance()->getPlaybackProcessing("BENCH_CWRAPPER");
+    }
+    ~CInterfaceChain() {
+        consumer.reset();
+        PlaybackProcessing_Uninit(handle);
+    }
+    bool ready() const { return consumer && consumer->isEqualizerEnabled(); }
+    void process(const float* in, float* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            PlaybackProcessing_Process(handle, in + i, out + i);
+            benchmark::DoNotOptimize(consumer->getNextInputSample());
+        }
+    }
+    static const char* label() { return "Process/Nblock1"; }
+
+  private:
+    PlaybackProcessingData* handle;
+    std::shared_ptr<PlaybackProcessing> consumer;
+};
+
+// PlaybackProcessing::run at the benchmark's block length.
+class DirectChain {
+  public:
+    static constexpr unsigned int Nblock = 160;
+    explicit DirectChain(unsigned int fs)
+        : chain("BENCH_DIRECT", Nblock, fs, deviceConfig()), in(Nblock), out(Nblock) {
+        chain.setOutputGainDb(0.0f);
+    }
+    bool ready() const { return chain.isEqualizerEnabled() && chain.isAgcEnabled(); }
+    void process(const float* x, float* y, std::size_t n) {
+        for (std::size_t start = 0; start + Nblock <= n; start += Nblock) {
+            in = Eigen::Map<const Eigen::ArrayXf>(x + start, Nblock);
+            chain.run(in, out);
+            Eigen::Map<Eigen::ArrayXf>(y + start, Nblock) = out;
+            for (unsigned int i = 0; i < Nblock; ++i) {
+                benchmark::DoNotOptimize(chain.getNextInputSample());
+            }
+        }
+    }
+    static const char* label() { return "Run/Nblock160"; }
+
+  private:
+    PlaybackProcessing chain;
+    Eigen::ArrayXf in, out;
+};
+
+// The three blocks in the chain's order, without the chain: no locks, no
+// FIFO and no flush-to-zero mode.
+class BareBlocks {
+  public:
+    static constexpr unsigned int Nblock = 160;
+    explicit BareBlocks(unsigned int fs)
+        : agc("BENCH_AGC", Nblock, fs, deviceConfig().getGroup("AGC.")),
+          equalizer("BENCH_EQUALIZER", Nblock, fs, deviceConfig().getGroup("EQUALIZER.")),
+          sad("BENCH_SAD", Nblock, fs, detectorConfig()),
+          in(Nblock),
+          out(Nblock) {}
+    bool ready() const { return equalizer.isEnabled() && agc.isEnabled(); }
+    void process(const float* x, float* y, std::size_t n) {
+        for (std::size_t start = 0; start + Nblock <= n; start += Nblock) {
+            in = Eigen::Map<const Eigen::ArrayXf>(x + start, Nblock);
+            sad.run(in);
+            equalizer.run(in.data(), out.data());
+            agc.run(out, out, sad.isSpeech());
+            Eigen::Map<Eigen::ArrayXf>(y + start, Nblock) = out;
+        }
+    }
+    static const char* label() { return "Blocks/Nblock160/no-flush"; }
+
+  private:
+    static ZIZO_Config detectorConfig() {
+        ZIZO_Config config;
+        config.set<bool>("enabled", true);
+        return config;
+    }
+    ZIZO_agc agc;
+    ZIZO_equalizer<float> equalizer;
+    ZIZO_sad sad;
+    Eigen::ArrayXf in, out;
+};
+
+template <class Chain, Signal kind>
+void BM_Chain(benchmark::State& state) {
+    const unsigned int fs = static_cast<unsigned int>(state.range(0));
+    Chain chain(fs);
+    if (!chain.ready()) {
+        state.SkipWithError("equalizer or AGC not enabled (coefficient file missing?)");
+        return;
+    }
+    const std::size_t second = fs;
+    Eigen::ArrayXf input, output(second);
+    if (kind == Signal::Speech) {
+        input = speechLike(std::size_t(kSpeechSeconds * fs), fs);
+    } else {
+        const Eigen::ArrayXf burst = speechLike(std::size_t(kBurstSeconds * fs), fs);
+        Eigen::ArrayXf scratch(burst.size());
+        chain.process(burst.data(), scratch.data(), burst.size());
+        input = Eigen::ArrayXf::Zero(second);
+        for (int s = 0; s < int(kSilenceBeforeSeconds); ++s) {
+            chain.process(input.data(), output.data(), second);
+        }
+    }
+
+    std::size_t offset = 0, samples = 0;
+    for (auto _ : state) {
+        chain.process(input.data() + offset, output.data(), second);
+        benchmark::ClobberMemory();
+        offset = (offset + second) % std::size_t(input.size());
+        samples += second;
+    }
+    state.SetLabel(Chain::label());
+    state.SetItemsProcessed(int64_t(samples));
+    state.counters["time_per_sample"] = benchmark::Counter(
+        double(samples), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+#define CHAIN_BENCHMARK(chain, kind)                  \
+    BENCHMARK_TEMPLATE(BM_Chain, chain, Signal::kind) \
+        ->ArgName("fs")                               \
+        ->Arg(16000)                                  \
+        ->Arg(48000)                                  \
+        ->Unit(benchmark::kMillisecond)
+
+CHAIN_BENCHMARK(CInterfaceChain, Speech);
+CHAIN_BENCHMARK(CInterfaceChain, SilenceAfterSpeech);
+CHAIN_BENCHMARK(DirectChain, Speech);
+CHAIN_BENCHMARK(DirectChain, SilenceAfterSpeech);
+CHAIN_BENCHMARK(BareBlocks, Speech);
+CHAIN_BENCHMARK(BareBlocks, SilenceAfterSpeech);
+
+}  // namespace
+
+BENCHMARK_MAIN();
