@@ -24,12 +24,21 @@ namespace allocations {
 std::atomic<bool> armed{false};
 std::atomic<long> count{0};
 inline void note() {
-    if (armed.load(std::memory_order_relaxed))
+    if (armed.load(std::memory_order_relaxed)) {
         count.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 }  // namespace allocations
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define LYRANE_SANITIZED_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define LYRANE_SANITIZED_MALLOC 1
+#endif
+#endif
+
+#ifdef LYRANE_SANITIZED_MALLOC
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*));
 namespace {
@@ -496,8 +505,9 @@ Eigen::ArrayXf speechLike(unsigned int fs, unsigned int seconds) {
     Eigen::Index i = 0;
     while (i < n) {
         Eigen::Index pause = static_cast<Eigen::Index>((0.05 + 0.35 * uniform()) * fs);
-        if (uniform() < 0.15)
+        if (uniform() < 0.15) {
             pause += fs;
+        }
         for (; pause > 0 && i < n; --pause, ++i) {
             x[i] = static_cast<float>(0.003 * (2.0 * uniform() - 1.0));
         }
