@@ -37,11 +37,17 @@
 #include <libconfig.h++>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+// GCC 12 with the address sanitizer reports std::regex's internal
+// std::function as maybe-uninitialized, a false positive inside libstdc++.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#pragma GCC diagnostic pop
 
 namespace {
 

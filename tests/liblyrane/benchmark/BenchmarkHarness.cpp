@@ -9,9 +9,15 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+
+// GCC 12 with the address sanitizer reports std::regex's internal
+// std::function as maybe-uninitialized, a false positive inside libstdc++.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#pragma GCC diagnostic pop
 
 namespace {
 
