@@ -33,11 +33,13 @@
 //   nothing else changes, and the refusal is logged at ERROR.
 // - Disabled, run() makes out an exact copy of in (any length) and changes
 //   no state.
-// - Non-finite samples: a NaN sample comes out as +max_amp, +-inf as
-//   +-max_amp. Such a sample, or one whose gained value overflows, leaves the
-//   level follower and the high-pass state as they were, so the loop and the
-//   reduction recover with the next finite sample. Finite input follows the
-//   formulas exactly.
+// - Non-finite samples come out at the clip level (NaN as +max_amp). An
+//   infinite sample also drives the duck gain to 0, from which it recovers
+//   with tau_duck. A sample whose gained value is not finite (NaN, infinite,
+//   or overflowing) leaves the level follower as it was, and a non-finite
+//   high-pass result leaves the filter state as it was, so the loop and the
+//   reduction go on normally with the next finite sample. Otherwise the
+//   formulas apply unchanged.
 // - The non-speech counter saturates instead of wrapping, so a silence of
 //   more than 2^32 samples does not restart the hold.
 // - Real time: run() allocates nothing when out already holds Nblock samples.
