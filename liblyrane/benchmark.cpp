@@ -433,39 +433,56 @@ void timedBatch(Lyrane& core, Signals& signals, const EventMap& events, float du
     LOG4CXX_INFO(logger, "executed " << core.getDoaFramecounter() << " DOA[0] frames");
 }
 
-bool simulate(Settings& settings) {
-    std::string outputPath;
-    if (!deriveOutputPath(settings.input, settings.outputDir, outputPath)) {
-        return false;
-    }
+// What the run takes from the input file.
+struct Recording {
     SF_INFO info{};
-    SndFilePtr input(sf_open(settings.input.c_str(), SFM_READ, &info));
+    Eigen::Index mics = 0;  // microphone channels, without the far-end
+    float duration = 0.0f;  // seconds
+    EventMap events;
+    Signals signals;
+};
+
+// Opens and reads the whole input and reports it; false after a FATAL record.
+bool loadRecording(const Settings& settings, Recording& recording) {
+    SF_INFO& info = recording.info;
+    const SndFilePtr input(sf_open(settings.input.c_str(), SFM_READ, &info));
     if (!input) {
         LOG4CXX_FATAL(logger, "Failed to open the WAV file " << settings.input);
         return false;
     }
-    const Eigen::Index mics = settings.noFarend ? info.channels : info.channels - 1;
-    if (mics == 0) {
+    recording.mics = settings.noFarend ? info.channels : info.channels - 1;
+    if (recording.mics == 0) {
         LOG4CXX_FATAL(logger, "Input must contain at least one microphone channel.");
         return false;
     }
-    const float duration = static_cast<float>(info.frames) / static_cast<float>(info.samplerate);
-    const EventMap events = parseEvents(commentOf(input.get()));
-    Signals signals = splitChannels(readSamples(input.get(), info), info, mics, settings.noFarend);
-    logRecording(settings.input, info, mics, duration);
-    settings.config.set<int>("fs", info.samplerate);
-    settings.config.set<int>("Bandwidth", info.samplerate / 2);
+    recording.duration = static_cast<float>(info.frames) / static_cast<float>(info.samplerate);
+    recording.events = parseEvents(commentOf(input.get()));
+    recording.signals =
+        splitChannels(readSamples(input.get(), info), info, recording.mics, settings.noFarend);
+    logRecording(settings.input, info, recording.mics, recording.duration);
+    return true;
+}
+
+bool simulate(Settings& settings) {
+    std::string outputPath;
+    Recording recording;
+    if (!deriveOutputPath(settings.input, settings.outputDir, outputPath) ||
+        !loadRecording(settings, recording)) {
+        return false;
+    }
+    const int fs = recording.info.samplerate;
+    settings.config.set<int>("fs", fs);
+    settings.config.set<int>("Bandwidth", fs / 2);
     std::unique_ptr<Lyrane> core = createCore(settings.config);
-    if (!core || !checkCore(*core, info.samplerate, mics)) {
+    if (!core || !checkCore(*core, fs, recording.mics)) {
         return false;
     }
     core->notifyMasterVolumeLevel(settings.clientVolumeLevel, kVolumeNotification);
-    registerPlaybackChain(info.samplerate);
-    timedBatch(*core, signals, events, duration);
-    if (!writeOutput(outputPath, info.samplerate, signals.out)) {
+    registerPlaybackChain(fs);
+    timedBatch(*core, recording.signals, recording.events, recording.duration);
+    if (!writeOutput(outputPath, fs, recording.signals.out)) {
         return false;
     }
-    input.reset();
     core.reset();
     LOG4CXX_INFO(logger, "benchmark completed");
     return true;
