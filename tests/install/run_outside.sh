@@ -21,7 +21,11 @@ fi
 
 PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 export PKG_CONFIG_PATH
-flags=$(pkg-config --cflags --libs liblyrane_playback_processing)
+# A program that uses further packages names them in a source line
+# "pkg-config-also: NAME...", and gets their flags through pkg-config too.
+also=$(sed -n 's/^.*pkg-config-also: *//p' "$source" | head -n 1)
+# shellcheck disable=SC2086 # also is a word list by design
+flags=$(pkg-config --cflags --libs liblyrane_playback_processing $also)
 # shellcheck disable=SC2086 # flags are a word list by design
 "$@" -o "$scratch/outside" "$source" $flags
 
