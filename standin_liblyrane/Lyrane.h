@@ -10,7 +10,7 @@
 // - Construction reads two int parameters from the store: "fs" (sample rate
 //   in Hz) and "Nmics" (microphone count). Everything else in the store is
 //   accepted and ignored. The three unsigned arguments are ignored.
-// - Batch() works in frames of 16 ms: frameLength() = fs * 16 / 1000 samples,
+// - Batch() works in frames of 16 ms: fs * 16 / 1000 samples per frame,
 //   truncated (256 at 16 kHz, 705 at 44.1 kHz). Only whole frames are
 //   executed; samples after the last whole frame are left as they were given
 //   in the two output signals.
@@ -25,9 +25,11 @@
 //   an offline run nobody plays it, so the stand-in does both, sample by
 //   sample: it runs the chain on farend[n] (a one-sample block; the chain's
 //   processed output is discarded) and then pulls one sample with
-//   getNextInputSample(). With a chain built for one-sample blocks the
-//   reference is farend delayed by 682 samples, silence before that. Without
-//   a registered chain, out2 is silence.
+//   getNextInputSample(). With a chain built for one-sample blocks (as the
+//   benchmark registers it) the reference is farend delayed by 682 samples,
+//   silence before that. A chain of another block size refuses one-sample
+//   blocks, and without a registered chain there is nothing to pull: out2 is
+//   silence then.
 // - Both frame counters count the frames Batch() executed, summed over all
 //   calls. The stand-in has no direction-of-arrival estimator; the DOA
 //   counter reports the same number so the benchmark's report stays readable.
