@@ -34,6 +34,8 @@
 
 namespace {
 std::atomic<long> heapAllocations{0};
+// Set to make the next operator new throw std::bad_alloc.
+std::atomic<bool> failNextNew{false};
 void countAllocation() {
     heapAllocations.fetch_add(1, std::memory_order_relaxed);
 }
@@ -41,6 +43,8 @@ void countAllocation() {
 
 void* operator new(std::size_t size) {
     countAllocation();
+    if (failNextNew.exchange(false))
+        throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1))
         return p;
     throw std::bad_alloc();
@@ -570,4 +574,24 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         }
         PlaybackProcessing_Uninit(handle);
     }
+}
+
+TEST(PlaybackProcessingRealTime, InitReportsAFailedHandleAllocationAtFatal) {
+    LogCapture log;
+    // Only FATAL records, so that building the INFO and DEBUG records does
+    // not take the failing allocation: the handle's is the first one.
+    const auto logger = log4cxx::Logger::getLogger("ZIZO.PlaybackProcessingCWrapper");
+    const auto previous = logger->getLevel();
+    logger->setLevel(log4cxx::Level::getFatal());
+    failNextNew.store(true);
+    PlaybackProcessingData* handle = PlaybackProcessing_Init("NO_MEMORY", 1, 16000);
+    failNextNew.store(false);
+    logger->setLevel(previous);
+
+    EXPECT_EQ(handle, nullptr);
+    const auto fatal = log.records("ZIZO.PlaybackProcessingCWrapper", "FATAL");
+    ASSERT_EQ(fatal.size(), 1u);
+    EXPECT_EQ(fatal[0].message, "Could not create PlaybackProcessingData: std::bad_alloc");
+    EXPECT_EQ(ExternalModuleRegistry::getInstance()->getPlaybackProcessing("NO_MEMORY"), nullptr);
+    EXPECT_EQ(log.count("Creating instance of PlaybackProcessing (NO_MEMORY)."), 0u);
 }
