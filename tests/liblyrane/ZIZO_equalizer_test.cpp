@@ -340,7 +340,7 @@ TEST(ZIZO_equalizer, ShippedFilesLoadAtBothRatesAndMatchTheirAnalyticResponse) {
             double sinSum = 0.0, cosSum = 0.0;
             for (unsigned int n = 0; n < fs + fs / 2; ++n) {
                 const float x = static_cast<float>(std::sin(w * n));
-                float y;
+                float y = 0.0f;
                 eq.run(&x, &y);
                 if (n >= fs / 2) {
                     sinSum += y * std::sin(w * n);
