@@ -144,6 +144,17 @@ TEST(ChainPluginLifecycle, OddCallOrdersOfRealHosts) {
     }
     EXPECT_FALSE(isRegistered(kAcousticName));
 
+    // A chain that cannot be created (a host rate of 0 Hz) leaves no handle:
+    // the output is silence instead of the host's stale buffer, and nothing
+    // is registered.
+    {
+        ChainPlugin plugin(library, 0, 0.0f);
+        plugin.activate();
+        EXPECT_FALSE(isRegistered(kAcousticName));
+        EXPECT_EQ(plugin.process(std::vector<float>(300, 0.5f), 128, true),
+                  std::vector<float>(300, 0.0f));
+    }
+
     // A run of 0 samples touches nothing.
     {
         LADSPA_Handle h = d.instantiate(&d, 16000);
