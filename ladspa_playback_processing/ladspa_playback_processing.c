@@ -75,14 +75,16 @@ typedef struct {
 
 /* ---- Pass-through ------------------------------------------------------ */
 
-/* Control thread. The sample rate does not matter to a copy. */
+/* Control thread, never while the instance runs; may allocate. The sample
+ * rate does not matter to a copy. */
 static LADSPA_Handle voidInstantiate(const LADSPA_Descriptor* descriptor, unsigned long rate) {
     (void)descriptor;
     (void)rate;
     return calloc(1, sizeof(VoidInstance));
 }
 
-/* Control thread (hosts may also reconnect between runs). */
+/* Control thread, or the audio thread between runs (hosts may reconnect):
+ * stores a pointer and nothing else, so it is real-time safe. */
 static void voidConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* buffer) {
     VoidInstance* instance = (VoidInstance*)handle;
     if (port == PORT_INPUT) {
@@ -92,8 +94,9 @@ static void voidConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Dat
     }
 }
 
-/* Audio thread. Hosts may pass the same buffer as input and output, hence
- * memmove. An unconnected output gets nothing, an unconnected input silence. */
+/* Audio thread: must not allocate, log, block or touch files. Hosts may pass
+ * the same buffer as input and output, hence memmove. An unconnected output
+ * gets nothing, an unconnected input silence. */
 static void voidRun(LADSPA_Handle handle, unsigned long sampleCount) {
     VoidInstance* instance = (VoidInstance*)handle;
     if (instance->output == NULL || sampleCount == 0) {
@@ -106,15 +109,16 @@ static void voidRun(LADSPA_Handle handle, unsigned long sampleCount) {
     memmove(instance->output, instance->input, sampleCount * sizeof(LADSPA_Data));
 }
 
-/* Control thread. */
+/* Control thread, after the last run; frees the instance. */
 static void voidCleanup(LADSPA_Handle handle) {
     free(handle);
 }
 
 /* ---- Chain ------------------------------------------------------------- */
 
-/* Control thread. The chain itself is created at the first activate, once the
- * Mode port is connected and holds the profile. */
+/* Control thread, never while the instance runs; may allocate. The chain
+ * itself is created at the first activate, once the Mode port is connected
+ * and holds the profile. */
 static LADSPA_Handle chainInstantiate(const LADSPA_Descriptor* descriptor, unsigned long rate) {
     (void)descriptor;
     ChainInstance* instance = (ChainInstance*)calloc(1, sizeof(ChainInstance));
@@ -124,7 +128,9 @@ static LADSPA_Handle chainInstantiate(const LADSPA_Descriptor* descriptor, unsig
     return instance;
 }
 
-/* Control thread (hosts may also reconnect between runs). */
+/* Control thread, or the audio thread between runs (hosts may reconnect):
+ * stores a pointer and nothing else, so it is real-time safe. The Mode value
+ * is read at activation only. */
 static void chainConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* buffer) {
     ChainInstance* instance = (ChainInstance*)handle;
     if (port == PORT_INPUT) {
@@ -182,8 +188,10 @@ static void applySettings(const config_t* settings, PlaybackProcessingData* chai
     applyBool(settings, "equalizer_enabled", chain, PlaybackProcessing_setEqualizerEnabled);
 }
 
-/* Control thread; creates the chain and reads the settings file, so it may
- * allocate and block. Only the first activation counts: a later one (after a
+/* Control thread, never while the instance runs; creates the chain and
+ * reads the settings file, so it allocates, logs (through the chain) and
+ * blocks on file input, which run must never do. Only the first activation
+ * counts: a later one (after a
  * host's deactivate, which this plug-in does not offer, or a changed Mode)
  * keeps the chain and profile it has. An unreadable settings file leaves the
  * chain at its defaults, muted. */
@@ -206,10 +214,14 @@ static void chainActivate(LADSPA_Handle handle) {
     config_destroy(&settings);
 }
 
-/* Audio thread: one chain block of one sample per input sample; in-place
- * buffers are fine since the chain copies each input sample before writing.
- * Without a chain (never activated, or creation failed) the output is
- * silence rather than whatever the host's buffer held. */
+/* Audio thread: must not allocate, log, block or touch files. The chain's
+ * processing call does none of these and waits only on the chain's own
+ * mutexes, held elsewhere only briefly: the FIFO consumer pops one sample at
+ * a time, and the plug-in applies its settings at activation, before the
+ * first run. One chain block of one sample per input
+ * sample; in-place buffers are fine since the chain copies each input sample
+ * before writing. Without a chain (never activated, or creation failed) the
+ * output is silence rather than whatever the host's buffer held. */
 static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
     ChainInstance* instance = (ChainInstance*)handle;
     LADSPA_Data* out = instance->output;
@@ -226,7 +238,8 @@ static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
     }
 }
 
-/* Control thread. Unregisters and releases the chain (a null one is fine). */
+/* Control thread, after the last run; unregisters and releases the chain
+ * (a null one is fine) and frees the instance. */
 static void chainCleanup(LADSPA_Handle handle) {
     ChainInstance* instance = (ChainInstance*)handle;
     PlaybackProcessing_Uninit(instance->chain);
