@@ -1,6 +1,8 @@
 #include "ZIZO_agc.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -44,6 +46,91 @@ const float kBinsPerDb = 0.33333334f;
 // The maximum gain is lowered once more than 0.1 % of the counted samples
 // would be driven past full scale.
 const float kOverdriveShare = 0.001f;
+
+// Bit pattern of a float's magnitude: for non-negative floats, integer order
+// is float order, with +infinity at kInfinityBits and NaNs above it.
+const uint32_t kMagnitudeMask = 0x7fffffffu;
+const uint32_t kInfinityBits = 0x7f800000u;
+const unsigned int kMantissaBits = 23;
+const unsigned int kBinaryExponents = 256;
+
+uint32_t magnitudeBits(float x) {
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits & kMagnitudeMask;
+}
+
+float floatOfBits(uint32_t bits) {
+    float x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+// The level bins as a function of the magnitude's bit pattern. The formula's
+// bin falls by one at each of 31 edges (the smallest magnitude whose bin is
+// below k, for k = 1 .. 31), found by bisection over the bit patterns, which
+// is exact because the formula is monotone in the magnitude. The edges are
+// filed by binary exponent: within one octave (6.02 dB) lie at most three
+// edges 3 dB apart, so a magnitude's bin is the bin at the bottom of its
+// octave less the edges of that octave it has reached: one load and three
+// integer comparisons instead of a logarithm and a ceiling.
+class LevelBinTable {
+  public:
+    LevelBinTable() {
+        for (unsigned int e = 0; e < kBinaryExponents; ++e) {
+            const uint32_t bottom = e << kMantissaBits;
+            octaves[e].bottomBin = ZIZO_agc::levelBinByLogarithm(floatOfBits(bottom));
+            octaves[e].edges.fill(UINT32_MAX);  // never reached
+        }
+        for (unsigned int k = 1; k < ZIZO_agc::kLevelBins; ++k) {
+            const uint32_t edge = firstBitsBelowBin(k);
+            Octave& octave = octaves[edge >> kMantissaBits];
+            // An edge at the bottom of its octave is counted in bottomBin.
+            if ((edge & ((1u << kMantissaBits) - 1)) != 0) {
+                auto free = std::find(octave.edges.begin(), octave.edges.end(), UINT32_MAX);
+                *free = edge;
+            }
+        }
+    }
+
+    unsigned int bin(float sample) const {
+        const uint32_t bits = magnitudeBits(sample);
+        if (bits > kInfinityBits) {
+            return ZIZO_agc::kLevelBins - 1;  // NaN: the formula's silent bin
+        }
+        const Octave& octave = octaves[bits >> kMantissaBits];
+        return octave.bottomBin - (bits >= octave.edges[0]) - (bits >= octave.edges[1]) -
+               (bits >= octave.edges[2]);
+    }
+
+  private:
+    // Bisection between 0 (bin 31) and +infinity (bin 0).
+    static uint32_t firstBitsBelowBin(unsigned int k) {
+        uint32_t atOrAbove = 0;
+        uint32_t below = kInfinityBits;
+        while (below - atOrAbove > 1) {
+            const uint32_t middle = atOrAbove + (below - atOrAbove) / 2;
+            if (ZIZO_agc::levelBinByLogarithm(floatOfBits(middle)) < k) {
+                below = middle;
+            } else {
+                atOrAbove = middle;
+            }
+        }
+        return below;
+    }
+
+    struct Octave {
+        unsigned int bottomBin = 0;
+        std::array<uint32_t, 3> edges{};
+    };
+    std::array<Octave, kBinaryExponents> octaves;
+};
+
+// Built on first use; the same for every block and every sample rate.
+const LevelBinTable& levelBinTable() {
+    static const LevelBinTable table;
+    return table;
+}
 
 float smoothingCoef(unsigned int fs, float tau_s) {
     return std::exp(-1.0f / (static_cast<float>(fs) * tau_s));
@@ -96,6 +183,7 @@ ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs
     setDecreaseMaxGain(parameters.get<bool>("decrease_max_gain"));
     setTauLevel(parameters.get<float>("tau_level"));
     p_gain = parameters.get<float>("p_gain");
+    gainStepPerDb = p_gain / static_cast<float>(fs);
     max_amp = std::fabs(parameters.get<float>("max_amp"));
     setTauDuck(parameters.get<float>("tau_duck"));
     setNonspeechHoldGainTime(parameters.get<float>("nonspeech_hold_gain_time"));
@@ -106,7 +194,6 @@ ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs
     appliedGain = Eigen::ArrayXf::Zero(Nblock);
     outBlock = Eigen::ArrayXf::Zero(Nblock);
     level = Eigen::ArrayXf::Constant(Nblock, kInitialLevel);
-    levelError = Eigen::ArrayXf::Zero(Nblock);
     nonspeechCounter = 0;
     releaseStepDb = nonspeech_release_speed / static_cast<float>(fs);
 
@@ -116,6 +203,7 @@ ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs
     hpPrevInput = 0.0f;
     hpPrevOutput = 0.0f;
     clearHistogram();
+    setCurrentMaxGain(maxGainDb);
 }
 
 float ZIZO_agc::gainFactor(float gain_db) {
@@ -134,6 +222,10 @@ float ZIZO_agc::gainFactor(float gain_db) {
 }
 
 unsigned int ZIZO_agc::levelBin(float sample) {
+    return levelBinTable().bin(sample);
+}
+
+unsigned int ZIZO_agc::levelBinByLogarithm(float sample) {
     float d = 20.0f * std::log10(std::fabs(sample));
     if (d < kBinFloor_db || std::isnan(d)) {
         d = kBinFloor_db;
@@ -157,49 +249,13 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
         return;
     }
 
-    bool ducked = false;
-    for (Eigen::Index i = 0; i < n; ++i) {
-        // The previous sample's state: for the first sample of a block, the
-        // last one of the block before.
-        const Eigen::Index p = i == 0 ? n - 1 : i - 1;
-        const float x = in[i];
-        const float prevGainDb = gainDb[p];
-        const float prevDuck = duckGain[p];
-
-        appliedGain[i] = prevDuck * gainFactor(prevGainDb);
-        const float y = appliedGain[i] * x;
-        outBlock[i] = y;
-        const float magnitude = std::fabs(y);
-
-        // The duck gain acts from the next sample on; this one is clipped.
-        if (magnitude > max_amp) {
-            duckGain[i] = prevDuck * max_amp / magnitude;
-            ducked = true;
-        } else {
-            duckGain[i] = 1.0f + (prevDuck - 1.0f) * duckCoef;
-        }
-
-        level[i] = nextLevel(level[p], magnitude);
-        float levelDb = 20.0f * std::log10(level[i]);
-        if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
-            levelDb = kLevelFloor_db;
-        }
-
-        if (decrease_max_gain) {
-            hpInput[i] = highPass(x);
-        }
-
-        levelError[i] = target_level_db - levelDb;
-        gainDb[i] = nextGainDb(prevGainDb, levelError[i], speech);
-
-        // Written so that NaN becomes +max_amp.
-        float r = outBlock[i] <= max_amp ? outBlock[i] : max_amp;
-        if (-max_amp >= r) {
-            r = -max_amp;
-        }
-        outBlock[i] = r;
+    const bool ducked = decrease_max_gain ? runSamples<true>(in.data(), speech)
+                                          : runSamples<false>(in.data(), speech);
+    // in may be out: it has been read in full.
+    if (out.size() != n) {
+        out.resize(n);
     }
-    out = outBlock;
+    std::copy_n(outBlock.data(), n, out.data());
 
     if (decrease_max_gain) {
         updateMaxGain();
@@ -207,6 +263,72 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
     if (ducked) {
         LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
     }
+}
+
+// The loop state lives in locals and goes back to the arrays sample by
+// sample; the arrays' last elements carry it to the next block. Returns
+// whether any sample was ducked.
+template <bool kReduce>
+bool ZIZO_agc::runSamples(const float* x, bool speech) {
+    const uint32_t n = Nblock;
+    if (n == 0) {
+        return false;
+    }
+    const LevelBinTable& bins = levelBinTable();
+    float* const gainDbOut = gainDb.data();
+    float* const duckGainOut = duckGain.data();
+    float* const appliedGainOut = appliedGain.data();
+    float* const levelOut = level.data();
+    float* const outBlockOut = outBlock.data();
+    float* const hpInputOut = hpInput.data();
+    const float maxAmp = max_amp;
+    float prevGainDb = gainDbOut[n - 1];
+    float prevDuck = duckGainOut[n - 1];
+    float prevLevel = levelOut[n - 1];
+    uint32_t countInScan = 0;
+    bool ducked = false;
+
+    for (uint32_t i = 0; i < n; ++i) {
+        const float xi = x[i];
+        const float applied = prevDuck * gainFactor(prevGainDb);
+        appliedGainOut[i] = applied;
+        const float y = applied * xi;
+        const float magnitude = std::fabs(y);
+
+        // The duck gain acts from the next sample on; this one is clipped.
+        float duck;
+        if (magnitude > maxAmp) {
+            duck = prevDuck * maxAmp / magnitude;
+            ducked = true;
+        } else {
+            duck = 1.0f + (prevDuck - 1.0f) * duckCoef;
+        }
+        duckGainOut[i] = duck;
+        prevDuck = duck;
+
+        prevLevel = nextLevel(prevLevel, magnitude);
+        levelOut[i] = prevLevel;
+
+        if (kReduce) {
+            const float h = highPass(xi);
+            hpInputOut[i] = h;
+            const unsigned int bin = bins.bin(h);
+            ++levelHistogram[bin];
+            countInScan += bin < scanBins;
+        }
+
+        prevGainDb = nextGainDb(prevGainDb, prevLevel, speech);
+        gainDbOut[i] = prevGainDb;
+
+        // Written so that NaN becomes +max_amp.
+        float r = y <= maxAmp ? y : maxAmp;
+        if (-maxAmp >= r) {
+            r = -maxAmp;
+        }
+        outBlockOut[i] = r;
+    }
+    scanBinsCount += countInScan;
+    return ducked;
 }
 
 // Peak follower: instant rise, exponential decay with tau_level.
@@ -220,10 +342,15 @@ float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
     return s >= magnitude ? s : magnitude;
 }
 
-float ZIZO_agc::nextGainDb(float prevGainDb, float levelErrorDb, bool speech) {
+float ZIZO_agc::nextGainDb(float prevGainDb, float level, bool speech) {
     if (speech) {
+        float levelDb = 20.0f * std::log10(level);
+        if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
+            levelDb = kLevelFloor_db;
+        }
+        const float levelErrorDb = target_level_db - levelDb;
         nonspeechCounter = 0;
-        float g = prevGainDb + (p_gain / static_cast<float>(fs)) * levelErrorDb;
+        float g = prevGainDb + gainStepPerDb * levelErrorDb;
         if (g > maxGainDb) {
             g = maxGainDb;
         }
@@ -256,22 +383,20 @@ float ZIZO_agc::highPass(float x) {
     return h;
 }
 
+// The samples were binned in the sample loop; here the block is counted
+// and, from more than one second on, checked.
 void ZIZO_agc::updateMaxGain() {
-    // Bins are counted directly: no per-block index array is needed.
-    for (Eigen::Index k = 0; k < static_cast<Eigen::Index>(Nblock); ++k) {
-        ++levelHistogram[levelBin(hpInput[k])];
-    }
     histogramSamples += Nblock;
 
-    if (histogramSamples > fs) {
-        // Only bins below the current maximum can lower it, and never past
-        // the last bin.
-        const float limit = std::ceil(maxGainDb * kBinsPerDb);
+    // The scan finds a bin exactly when the sum over all scanned bins passes
+    // the threshold, so it runs only then.
+    const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
+    if (histogramSamples > fs && threshold < static_cast<float>(scanBinsCount)) {
         uint32_t sum = 0;
-        for (uint32_t j = 0; j < kLevelBins && static_cast<float>(j) < limit; ++j) {
+        for (uint32_t j = 0; j < scanBins; ++j) {
             sum += levelHistogram[j];
-            if (static_cast<float>(histogramSamples) * kOverdriveShare < static_cast<float>(sum)) {
-                maxGainDb = static_cast<float>(3 * j);
+            if (threshold < static_cast<float>(sum)) {
+                setCurrentMaxGain(static_cast<float>(3 * j));
                 LOG4CXX_INFO(AC_AGC_logger,
                              "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
                 break;
@@ -286,6 +411,20 @@ void ZIZO_agc::updateMaxGain() {
 void ZIZO_agc::clearHistogram() {
     levelHistogram.fill(0);
     histogramSamples = 0;
+    scanBinsCount = 0;
+}
+
+// Only bins below the current maximum can lower it (bin j lowers it to
+// 3 j dB), and never past the last bin.
+void ZIZO_agc::setCurrentMaxGain(float gain_db) {
+    maxGainDb = gain_db;
+    const float limit = std::ceil(maxGainDb * kBinsPerDb);
+    scanBins = 0;
+    scanBinsCount = 0;
+    while (scanBins < kLevelBins && static_cast<float>(scanBins) < limit) {
+        scanBinsCount += levelHistogram[scanBins];
+        ++scanBins;
+    }
 }
 
 void ZIZO_agc::setEnabled(bool enable) {
@@ -349,12 +488,12 @@ void ZIZO_agc::setDecreaseMaxGain(bool enable) {
 
 void ZIZO_agc::setMaxGainDb(float gain_db) {
     max_gain_db = std::fabs(gain_db);
-    maxGainDb = max_gain_db;
+    setCurrentMaxGain(max_gain_db);
 }
 
 void ZIZO_agc::resetMaxGain() {
     LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": resetMaxGain called. Resetting from "
                                         << maxGainDb << " to " << max_gain_db);
-    maxGainDb = max_gain_db;
     clearHistogram();
+    setCurrentMaxGain(max_gain_db);
 }

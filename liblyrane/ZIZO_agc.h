@@ -46,6 +46,12 @@
 //   It logs only the duck TRACE record (once per block at most), the INFO
 //   record of a maximum-gain reduction and the ERROR record of a refused
 //   block; each record is built only when its level is enabled.
+// - Cost per sample: the level in dB (one logarithm) is taken only for
+//   samples with the speech flag set, the only ones whose gain update reads
+//   it; the level error is therefore not kept per sample. The histogram bin
+//   comes from a table of exact bin edges instead of a second logarithm, and
+//   the end-of-block scan runs only when it can lower the maximum. Results
+//   are bit for bit those of the plain formulas.
 // - A setter's new value acts from the next sample run() processes.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_AGC_H
@@ -138,19 +144,28 @@ class ZIZO_agc {
     static float gainFactor(float gain_db);
     // Level bin of one high-passed sample: k for levels in (-3k-3, -3k]
     // dBFS; 0 for levels above 0 dB and for infinities, 31 for levels at or
-    // below -93 dB, silence and NaN.
+    // below -93 dB, silence and NaN. levelBinByLogarithm is the defining
+    // formula, -ceil(clamp(20 log10 |sample|) x 0.33333334); levelBin gives
+    // the same bin for every float from a table of the formula's bin edges,
+    // built once per process on first use.
     static unsigned int levelBin(float sample);
+    static unsigned int levelBinByLogarithm(float sample);
 
     static log4cxx::LoggerPtr AC_AGC_logger;
 
   private:
+    // The sample loop, with the maximum-gain reduction compiled in or out.
+    template <bool kReduce>
+    bool runSamples(const float* x, bool speech);
     // One step of the level follower, of the gain law and of the high-pass.
     float nextLevel(float prevLevel, float magnitude) const;
-    float nextGainDb(float prevGainDb, float levelErrorDb, bool speech);
+    float nextGainDb(float prevGainDb, float level, bool speech);
     float highPass(float x);
     // Block-end step of the maximum-gain reduction.
     void updateMaxGain();
     void clearHistogram();
+    // maxGainDb = gain_db, and the scan range and its count that follow.
+    void setCurrentMaxGain(float gain_db);
     static float lastOf(const Eigen::ArrayXf& a, float empty) {
         return a.size() > 0 ? a[a.size() - 1] : empty;
     }
@@ -175,7 +190,6 @@ class ZIZO_agc {
     Eigen::ArrayXf appliedGain;
     Eigen::ArrayXf outBlock;
     Eigen::ArrayXf level;
-    Eigen::ArrayXf levelError;
     uint32_t nonspeechCounter = 0;
     float nonspeech_hold_gain_time = 0.0f;  // s
     uint32_t holdSamples = 0;
@@ -188,6 +202,13 @@ class ZIZO_agc {
     float hpPrevOutput = 0.0f;
     std::array<uint32_t, kLevelBins> levelHistogram{};
     uint32_t histogramSamples = 0;
+    // The end-of-block scan looks at bins 0 .. scanBins - 1 (those below
+    // maxGainDb / 3). Their running total tells at once whether any prefix
+    // of them can pass the threshold: the prefix sums only grow with j.
+    uint32_t scanBins = 0;
+    uint32_t scanBinsCount = 0;
+    // p_gain / fs: dB of gain change per sample and dB of level error.
+    float gainStepPerDb = 0.0f;
 };
 
 #endif  // ZIZO_AGC_H

@@ -147,6 +147,38 @@ TEST(ZIZO_agc_maxgain, ScanCoversOnlyBinsBelowTheMaximum) {
     EXPECT_EQ(log.count("AGC high: max_gain_db was reduced to 93"), 1u);
 }
 
+// Counts made while the maximum was higher still weigh in after it falls,
+// over the narrower range of bins. 20 impulses in bin 5 (0.15, -16.5 dB)
+// pass 0.1 % of 16160 samples at block 101: 35 dB falls to 15 dB, after which
+// only bins 0 .. 4 are scanned. Impulses of 0.5 (-6.0 dB, bin 2), one per
+// block from block 102 on, pass 0.1 % of the window with the 20th at block
+// 121 (20 > 19.36; the 19th, 19 > 19.2, does not): 15 dB falls to 6 dB.
+TEST(ZIZO_agc_maxgain, ALoweredMaximumIsLoweredAgainWithinOneWindow) {
+    LogCapture log;
+    ZIZO_agc agc("twice", kNblock, kFs, reducingConfig());
+    const Eigen::ArrayXf silence = Eigen::ArrayXf::Zero(kNblock);
+    for (unsigned int b = 0; b < 100; ++b) {
+        runBlocks(agc, b % 5 == 0 ? impulse(0.15f) : silence, 1);
+    }
+    EXPECT_EQ(agc.getHistogramCount(5), 20u);
+    runBlocks(agc, silence, 1);
+    EXPECT_EQ(agc.getMaxGainDb(), 15.0f);
+
+    runBlocks(agc, impulse(0.5f), 19);
+    EXPECT_EQ(agc.getHistogramCount(2), 19u);
+    EXPECT_EQ(agc.getMaxGainDb(), 15.0f);
+    runBlocks(agc, impulse(0.5f), 1);
+    EXPECT_EQ(agc.getMaxGainDb(), 6.0f);
+    EXPECT_EQ(log.count("AGC twice: max_gain_db was reduced to 15"), 1u);
+    EXPECT_EQ(log.count("AGC twice: max_gain_db was reduced to 6"), 1u);
+
+    // Raised again, the maximum is checked over the wider range at once,
+    // with everything counted so far: bin 2 passes again.
+    agc.setMaxGainDb(30.0f);
+    runBlocks(agc, silence, 1);
+    EXPECT_EQ(agc.getMaxGainDb(), 6.0f);
+}
+
 TEST(ZIZO_agc_maxgain, SwitchLogsChangesAndKeepsTheStatistics) {
     LogCapture log;
     ZIZO_Config config;

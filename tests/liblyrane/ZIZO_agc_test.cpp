@@ -583,7 +583,7 @@ TEST(ZIZO_agc, RealTimeRunAllocatesNothingAndIgnoresTheBlockSize) {
     {
         // The counter sees both kinds of allocation: a block's construction
         // allocates its name and store entries with operator new and its
-        // seven sample arrays with Eigen's allocator.
+        // six sample arrays with Eigen's allocator.
         AllocationCount count;
         ZIZO_agc agc("count", 10, 16000, agcConfig());
         EXPECT_GE(count.value(), 7);

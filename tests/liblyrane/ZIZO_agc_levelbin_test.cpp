@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "ZIZO_agc.h"
+
+// The table lookup must give the logarithm's bin for every float. The sweeps
+// below also show that the logarithm's bin never rises with the magnitude,
+// which the table's edges rely on.
+namespace {
+
+const uint32_t kInfinityBits = 0x7f800000u;
+
+float ofBits(uint32_t bits) {
+    float x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+// The formula's bin edges, found independently of the table: every bit
+// pattern at which the formula's bin changes from its predecessor's.
+std::vector<uint32_t> formulaEdges() {
+    std::vector<uint32_t> edges;
+    const uint32_t step = 1u << 16;
+    unsigned int previous = ZIZO_agc::levelBinByLogarithm(0.0f);
+    for (uint32_t coarse = step; coarse <= kInfinityBits; coarse += step) {
+        const unsigned int bin = ZIZO_agc::levelBinByLogarithm(ofBits(coarse));
+        if (bin != previous) {
+            // Bisection inside (coarse - step, coarse] for each change.
+            for (unsigned int target = previous; target > bin; --target) {
+                uint32_t low = coarse - step, high = coarse;
+                while (high - low > 1) {
+                    const uint32_t middle = low + (high - low) / 2;
+                    if (ZIZO_agc::levelBinByLogarithm(ofBits(middle)) < target) {
+                        high = middle;
+                    } else {
+                        low = middle;
+                    }
+                }
+                edges.push_back(high);
+            }
+            previous = bin;
+        }
+    }
+    return edges;
+}
+
+}  // namespace
+
+TEST(ZIZO_agc_levelbin, TableMatchesTheLogarithmOverAllMagnitudes) {
+    unsigned int previous = ZIZO_agc::kLevelBins - 1;
+    for (uint64_t bits = 0; bits <= kInfinityBits; bits += 1024) {
+        const float x = ofBits(static_cast<uint32_t>(bits));
+        const unsigned int expected = ZIZO_agc::levelBinByLogarithm(x);
+        ASSERT_EQ(ZIZO_agc::levelBin(x), expected) << "magnitude " << x;
+        ASSERT_EQ(ZIZO_agc::levelBin(-x), expected) << "magnitude " << x;
+        ASSERT_LE(expected, previous) << "the bin rose at " << x;
+        previous = expected;
+    }
+}
+
+// Each edge sits at the level -3k dB of its bin: 10^(-3k/20) in double
+// precision, give or take the single-precision logarithm's rounding.
+TEST(ZIZO_agc_levelbin, TableMatchesTheLogarithmAroundEveryEdge) {
+    const std::vector<uint32_t> edges = formulaEdges();
+    ASSERT_EQ(edges.size(), ZIZO_agc::kLevelBins - 1);
+    for (size_t k = 1; k <= edges.size(); ++k) {
+        const uint32_t edge = edges[edges.size() - k];
+        EXPECT_NEAR(ofBits(edge), std::pow(10.0, -3.0 * k / 20.0), 4e-6 * std::pow(10.0, -0.15 * k))
+            << "edge of bin " << k;
+        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(ofBits(edge)), k - 1);
+        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(ofBits(edge - 1)), k);
+        for (uint32_t bits = edge - 4; bits <= edge + 4; ++bits) {
+            const float x = ofBits(bits);
+            EXPECT_EQ(ZIZO_agc::levelBin(x), ZIZO_agc::levelBinByLogarithm(x)) << "magnitude " << x;
+        }
+    }
+}
+
+// Zero and subnormals are silent, levels above 0 dB and infinities loud, and
+// NaN of any sign or payload silent.
+TEST(ZIZO_agc_levelbin, SpecialValuesLandInTheFormulasBins) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float values[] = {0.0f,
+                            -0.0f,
+                            std::numeric_limits<float>::denorm_min(),
+                            ofBits(0x007fffffu),  // largest subnormal
+                            std::numeric_limits<float>::min(),
+                            1.0f,
+                            std::nextafter(1.0f, 0.0f),
+                            std::numeric_limits<float>::max(),
+                            inf,
+                            -inf};
+    const unsigned int bins[] = {31, 31, 31, 31, 31, 0, 0, 0, 0, 0};
+    for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
+        EXPECT_EQ(ZIZO_agc::levelBin(values[i]), bins[i]) << values[i];
+        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(values[i]), bins[i]) << values[i];
+    }
+    for (uint32_t nan : {0x7fc00000u, 0x7f800001u, 0x7fffffffu, 0xffc00000u, 0xff800001u}) {
+        EXPECT_EQ(ZIZO_agc::levelBin(ofBits(nan)), 31u) << std::hex << nan;
+        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(ofBits(nan)), 31u) << std::hex << nan;
+    }
+}
