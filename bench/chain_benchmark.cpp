@@ -4,6 +4,7 @@
 // so that the input FIFO stays in its steady state.
 //
 //   Process/Nblock1        the C interface, one sample per call (the plug-in)
+//   Process/Nblock1/no-consumer  the same with nobody pulling the input
 //   Run/Nblock160          PlaybackProcessing::run directly
 // each on speech and on digital silence that follows a burst of speech, long
 // enough for every decaying state to have reached the subnormal range. The
@@ -76,7 +77,13 @@ ZIZO_Config deviceConfig() {
     return config;
 }
 
-// The chain behind the C interface, fed one sample per call.
+// The chain behind the C interface, fed one sample per call. With
+// Pulling::No nobody takes the buffered input, as with the plug-in in a host
+// that only plays the processed stream: the FIFO fills once and then drops
+// every block.
+enum class Pulling { Yes, No };
+
+template <Pulling pulling>
 class CInterfaceChain {
   public:
     explicit CInterfaceChain(unsigned int fs)
@@ -98,10 +105,13 @@ class CInterfaceChain {
     void process(const float* in, float* out, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
             PlaybackProcessing_Process(handle, in + i, out + i);
-            benchmark::DoNotOptimize(consumer->getNextInputSample());
+            if (pulling == Pulling::Yes)
+                benchmark::DoNotOptimize(consumer->getNextInputSample());
         }
     }
-    static const char* label() { return "Process/Nblock1"; }
+    static const char* label() {
+        return pulling == Pulling::Yes ? "Process/Nblock1" : "Process/Nblock1/no-consumer";
+    }
 
   private:
     PlaybackProcessingData* handle;
@@ -211,8 +221,9 @@ void BM_Chain(benchmark::State& state) {
         ->Arg(48000)                                  \
         ->Unit(benchmark::kMillisecond)
 
-CHAIN_BENCHMARK(CInterfaceChain, Speech);
-CHAIN_BENCHMARK(CInterfaceChain, SilenceAfterSpeech);
+CHAIN_BENCHMARK(CInterfaceChain<Pulling::Yes>, Speech);
+CHAIN_BENCHMARK(CInterfaceChain<Pulling::Yes>, SilenceAfterSpeech);
+CHAIN_BENCHMARK(CInterfaceChain<Pulling::No>, Speech);
 CHAIN_BENCHMARK(DirectChain, Speech);
 CHAIN_BENCHMARK(DirectChain, SilenceAfterSpeech);
 CHAIN_BENCHMARK(BareBlocks, Speech);

@@ -1,6 +1,5 @@
 #include "PlaybackProcessing.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -77,9 +76,15 @@ bool PlaybackProcessing::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out) {
         }
         return false;
     }
-    {
+    // Only the consumer takes samples out, so a FIFO seen full here is at
+    // least as full as the check under the mutex would find it a moment
+    // later: the whole block is dropped either way. Without a consumer (a
+    // host that only plays the processed stream) the FIFO stays full, and
+    // this saves a lock and unlock per block. Every append and pop still
+    // happens under fifoMutex.
+    if (fifoCount.load(std::memory_order_relaxed) < inputFifoCapacity) {
         std::lock_guard<std::mutex> lock(fifoMutex);
-        if (fifoCount < inputFifoCapacity)
+        if (fifoCount.load(std::memory_order_relaxed) < inputFifoCapacity)
             appendToFifo(in.data());
     }
     {
@@ -98,23 +103,29 @@ bool PlaybackProcessing::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out) {
 
 void PlaybackProcessing::appendToFifo(const float* samples) {
     const std::size_t slots = inputFifo.size();
-    std::size_t tail = fifoHead + fifoCount;
+    const std::size_t count = fifoCount.load(std::memory_order_relaxed);
+    std::size_t tail = fifoHead + count;
     if (tail >= slots)
         tail -= slots;
-    const std::size_t beforeWrap = std::min<std::size_t>(Nblock, slots - tail);
-    std::copy(samples, samples + beforeWrap, inputFifo.begin() + tail);
-    std::copy(samples + beforeWrap, samples + Nblock, inputFifo.begin());
-    fifoCount += Nblock;
+    // A plain loop rather than std::copy: at one sample per block a library
+    // copy call costs more than the store.
+    for (unsigned int i = 0; i < Nblock; ++i) {
+        inputFifo[tail] = samples[i];
+        if (++tail == slots)
+            tail = 0;
+    }
+    fifoCount.store(count + Nblock, std::memory_order_relaxed);
 }
 
 float PlaybackProcessing::getNextInputSample() {
     std::lock_guard<std::mutex> lock(fifoMutex);
-    if (fifoCount <= inputFifoCapacity / kFifoServeDivisor)
+    const std::size_t count = fifoCount.load(std::memory_order_relaxed);
+    if (count <= inputFifoCapacity / kFifoServeDivisor)
         return 0.0f;
     const float sample = inputFifo[fifoHead];
     if (++fifoHead == inputFifo.size())
         fifoHead = 0;
-    --fifoCount;
+    fifoCount.store(count - 1, std::memory_order_relaxed);
     return sample;
 }
 

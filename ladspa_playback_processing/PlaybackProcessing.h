@@ -105,9 +105,11 @@ class PlaybackProcessing {
     const unsigned int fs;
     const unsigned int inputFifoCapacity = 2048;
     // Ring buffer of 2047 + Nblock slots; fifoHead is the oldest sample.
+    // Slots and fifoHead change only under fifoMutex. fifoCount too, but it is
+    // atomic so that run can see a full FIFO without taking the mutex.
     std::vector<float> inputFifo;
     std::size_t fifoHead = 0;
-    std::size_t fifoCount = 0;
+    std::atomic<std::size_t> fifoCount{0};
     std::unique_ptr<ZIZO_sad> sad;
     std::unique_ptr<ZIZO_agc> agc;
     std::unique_ptr<ZIZO_equalizer<float>> equalizer;

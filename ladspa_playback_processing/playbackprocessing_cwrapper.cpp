@@ -32,6 +32,22 @@ std::shared_ptr<PlaybackProcessing> chainOf(const PlaybackProcessingData* data) 
     return data ? data->chain : nullptr;
 }
 
+// The plug-in hands over one sample per call, for which a library copy call
+// would cost more than the sample's store; longer blocks are copied whole.
+void copySamples(const float* from, Eigen::ArrayXf& to) {
+    if (to.size() == 1)
+        to[0] = *from;
+    else
+        std::copy(from, from + to.size(), to.data());
+}
+
+void copyOut(const Eigen::ArrayXf& from, float* to) {
+    if (from.size() == 1)
+        *to = from[0];
+    else
+        std::copy(from.data(), from.data() + from.size(), to);
+}
+
 }  // namespace
 
 extern "C" {
@@ -100,10 +116,9 @@ int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, fl
     // this call, so the audio path takes no reference of its own.
     if (data == nullptr || !data->chain || in == nullptr || out == nullptr)
         return 1;
-    const Eigen::Index n = data->input.size();
-    std::copy(in, in + n, data->input.data());
+    copySamples(in, data->input);
     data->chain->run(data->input, data->output);
-    std::copy(data->output.data(), data->output.data() + n, out);
+    copyOut(data->output, out);
     return 0;
 }
 
