@@ -9,7 +9,8 @@
 // each on speech and on digital silence that follows a burst of speech, long
 // enough for every decaying state to have reached the subnormal range. The
 // Blocks benchmarks run the same three blocks without the chain, and so
-// without its flush-to-zero mode, to show what subnormal arithmetic costs.
+// without its flush-to-zero mode, to show what subnormal arithmetic costs
+// and, at Nblock 1, what the chain adds to each call.
 //
 // Counter time_per_sample: processor time per input sample (printed with its
 // unit, e.g. 64.5ns).
@@ -145,10 +146,11 @@ class DirectChain {
 };
 
 // The three blocks in the chain's order, without the chain: no locks, no
-// FIFO and no flush-to-zero mode.
+// FIFO and no flush-to-zero mode. At Nblock 1, Process/Nblock1/no-consumer
+// minus this is what the chain itself costs per call.
+template <unsigned int Nblock>
 class BareBlocks {
   public:
-    static constexpr unsigned int Nblock = 160;
     explicit BareBlocks(unsigned int fs)
         : agc("BENCH_AGC", Nblock, fs, deviceConfig().getGroup("AGC.")),
           equalizer("BENCH_EQUALIZER", Nblock, fs, deviceConfig().getGroup("EQUALIZER.")),
@@ -165,7 +167,9 @@ class BareBlocks {
             Eigen::Map<Eigen::ArrayXf>(y + start, Nblock) = out;
         }
     }
-    static const char* label() { return "Blocks/Nblock160/no-flush"; }
+    static const char* label() {
+        return Nblock == 1 ? "Blocks/Nblock1/no-flush" : "Blocks/Nblock160/no-flush";
+    }
 
   private:
     static ZIZO_Config detectorConfig() {
@@ -226,8 +230,9 @@ CHAIN_BENCHMARK(CInterfaceChain<Pulling::Yes>, SilenceAfterSpeech);
 CHAIN_BENCHMARK(CInterfaceChain<Pulling::No>, Speech);
 CHAIN_BENCHMARK(DirectChain, Speech);
 CHAIN_BENCHMARK(DirectChain, SilenceAfterSpeech);
-CHAIN_BENCHMARK(BareBlocks, Speech);
-CHAIN_BENCHMARK(BareBlocks, SilenceAfterSpeech);
+CHAIN_BENCHMARK(BareBlocks<160>, Speech);
+CHAIN_BENCHMARK(BareBlocks<160>, SilenceAfterSpeech);
+CHAIN_BENCHMARK(BareBlocks<1>, Speech);
 
 }  // namespace
 

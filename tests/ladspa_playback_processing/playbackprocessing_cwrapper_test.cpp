@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <Eigen/Core>
+#include <ZIZO_Config>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -206,4 +209,50 @@ TEST(PlaybackProcessingCWrapper, DuplicateNameRunsUnregisteredAndLeavesTheFirstR
     EXPECT_EQ(PlaybackProcessing_Uninit(first), 0);
     EXPECT_EQ(registered("CW_DUP"), nullptr);
     EXPECT_EQ(log.count("Unregistered CW_DUP."), 1u);
+}
+
+TEST(PlaybackProcessingCWrapper, ProcessGivesTheChainsRunBitForBitInPlaceAndApart) {
+    // One sample per call (the plug-in's case, copied without a library call)
+    // and a longer block (copied whole). The reference is the chain's own run
+    // on a chain built alike; the input is a slow ramp with sign changes, so
+    // the AGC and equalizer states matter to every output sample.
+    for (const unsigned int Nblock : {1u, 5u}) {
+        SCOPED_TRACE("Nblock " + std::to_string(Nblock));
+        PlaybackProcessingData* inPlace = PlaybackProcessing_Init("CW_SAME", Nblock, 16000);
+        PlaybackProcessingData* apart = PlaybackProcessing_Init("CW_APART", Nblock, 16000);
+        ASSERT_NE(inPlace, nullptr);
+        ASSERT_NE(apart, nullptr);
+        PlaybackProcessing reference("CW_REFERENCE", Nblock, 16000, ZIZO_Config());
+        for (PlaybackProcessingData* handle : {inPlace, apart}) {
+            PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+            PlaybackProcessing_setOutputGainDb(handle, -3.0f);
+            PlaybackProcessing_setAGCEnabled(handle, 1);
+            PlaybackProcessing_setEqualizerEnabled(handle, 1);
+        }
+        reference.setEqualizerFilename(kCoefficientFile);
+        reference.setOutputGainDb(-3.0f);
+        reference.setAgcEnabled(true);
+        reference.setEqualizerEnabled(true);
+
+        Eigen::ArrayXf in(Nblock), expected(Nblock);
+        std::vector<float> buffer(Nblock), input(Nblock), output(Nblock);
+        for (unsigned int block = 0; block < 4000 / Nblock; ++block) {
+            for (unsigned int i = 0; i < Nblock; ++i) {
+                const unsigned int k = block * Nblock + i;
+                in[i] = 0.4f * std::sin(0.05f * float(k)) * float(k % 97) / 97.0f;
+                buffer[i] = input[i] = in[i];
+            }
+            ASSERT_TRUE(reference.run(in, expected));
+            ASSERT_EQ(PlaybackProcessing_Process(inPlace, buffer.data(), buffer.data()), 0);
+            ASSERT_EQ(PlaybackProcessing_Process(apart, input.data(), output.data()), 0);
+            for (unsigned int i = 0; i < Nblock; ++i) {
+                ASSERT_EQ(buffer[i], expected[i])
+                    << "in place, block " << block << ", sample " << i;
+                ASSERT_EQ(output[i], expected[i]) << "apart, block " << block << ", sample " << i;
+                ASSERT_EQ(input[i], in[i]) << "the input buffer is left alone";
+            }
+        }
+        PlaybackProcessing_Uninit(inPlace);
+        PlaybackProcessing_Uninit(apart);
+    }
 }
