@@ -132,3 +132,81 @@ TEST(PlaybackProcessingConcurrency, PulledStreamIsTheInputDelayedWhileSettersRun
         EXPECT_EQ(outcome.nonFiniteOutputs, 0u);
     }
 }
+
+TEST(PlaybackProcessingConcurrency, FullFifoDropsWholeBlocksWhileTheConsumerPulls) {
+    // The producer runs flat out, so the FIFO keeps reaching its fill limit
+    // and run decides "full" both without and under the FIFO mutex while the
+    // consumer takes samples out. Whatever the interleaving, the pulled stream must
+    // be whole blocks of the input in order, with only the last one cut by
+    // the samples held back.
+    const unsigned int Nblock = 16;
+    const std::size_t blocks = 20000;
+    auto chain = std::make_shared<PlaybackProcessing>("F", Nblock, 16000, ZIZO_Config());
+    // 200 blocks overfill the FIFO before the consumer starts, and the
+    // producer goes on only once the consumer has made room: so blocks are
+    // certainly dropped, and certainly taken again, however the threads are
+    // scheduled.
+    const std::size_t overfill = 200;
+    std::atomic<bool> producing{true}, overfilled{false};
+    std::atomic<std::size_t> pulledCount{0};
+    std::vector<float> pulled;
+    pulled.reserve(blocks * Nblock);
+
+    std::thread producer([&] {
+        Eigen::ArrayXf in(Nblock), out(Nblock);
+        for (std::size_t block = 0; block < blocks; ++block) {
+            if (block == overfill) {
+                overfilled.store(true);
+                while (pulledCount.load() == 0)
+                    std::this_thread::yield();
+            }
+            for (unsigned int i = 0; i < Nblock; ++i)
+                in[i] = streamValue(block * Nblock + i);
+            chain->run(in, out);
+        }
+        producing.store(false);
+    });
+    std::thread consumer([&] {
+        while (!overfilled.load())
+            std::this_thread::yield();
+        for (;;) {
+            const bool last = !producing.load();
+            const float sample = chain->getNextInputSample();
+            if (sample != 0.0f) {
+                pulled.push_back(sample);
+                pulledCount.store(pulled.size());
+            } else if (last) {
+                break;
+            }
+        }
+    });
+    producer.join();
+    consumer.join();
+
+    // Sample k was streamValue(k), an exact multiple of 2^-18.
+    std::vector<std::size_t> perBlock(blocks, 0);
+    std::size_t previous = 0;
+    for (std::size_t n = 0; n < pulled.size(); ++n) {
+        const std::size_t k = std::size_t(std::ldexp(pulled[n], 18)) - 1;
+        ASSERT_LT(k, blocks * Nblock);
+        if (n > 0) {
+            ASSERT_GT(k, previous) << "pull " << n << ": out of order or duplicated";
+        }
+        if (k % Nblock != 0 && n > 0) {
+            ASSERT_EQ(k, previous + 1) << "pull " << n << ": a block was cut";
+        }
+        ++perBlock[k / Nblock];
+        previous = k;
+    }
+    ASSERT_FALSE(pulled.empty());
+    EXPECT_EQ(pulled[0], streamValue(0));
+    std::size_t dropped = 0, takenAfterADrop = 0;
+    const std::size_t lastBlock = previous / Nblock;
+    for (std::size_t block = 0; block < lastBlock; ++block) {
+        ASSERT_TRUE(perBlock[block] == 0 || perBlock[block] == Nblock) << "block " << block;
+        dropped += perBlock[block] == 0;
+        takenAfterADrop += dropped > 0 && perBlock[block] == Nblock;
+    }
+    EXPECT_GT(dropped, 0u) << "the FIFO never filled: the test proves nothing";
+    EXPECT_GT(takenAfterADrop, 0u) << "nothing got in after the FIFO first filled";
+}
