@@ -71,7 +71,7 @@ typedef struct {
     void (*activate)(LADSPA_Handle);
     void (*run)(LADSPA_Handle, unsigned long);
     void (*cleanup)(LADSPA_Handle);
-} PluginSpec;
+} PluginLayout;
 
 /* ---- Pass-through ------------------------------------------------------ */
 
@@ -259,7 +259,7 @@ static const PortSpec chainPorts[] = {
     {"Mode", LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL, LADSPA_HINT_BOUNDED_BELOW},
 };
 
-static const PluginSpec plugins[] = {
+static const PluginLayout plugins[] = {
     {VOID_UNIQUE_ID, "Void", "Void", 2, voidPorts, voidInstantiate, voidConnectPort, NULL, voidRun,
      voidCleanup},
     {CHAIN_UNIQUE_ID, "PLAYBACKPROCESSING", "Talvane Lyrane", 3, chainPorts, chainInstantiate,
@@ -280,33 +280,33 @@ static char* copyText(const char* text) {
     return copy;
 }
 
-static LADSPA_Descriptor* buildDescriptor(const PluginSpec* spec) {
+static LADSPA_Descriptor* buildDescriptor(const PluginLayout* layout) {
     LADSPA_Descriptor* d = (LADSPA_Descriptor*)calloc(1, sizeof(LADSPA_Descriptor));
     if (d == NULL) {
         return NULL;
     }
-    d->UniqueID = spec->uniqueId;
-    d->Label = copyText(spec->label);
+    d->UniqueID = layout->uniqueId;
+    d->Label = copyText(layout->label);
     d->Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
-    d->Name = copyText(spec->name);
+    d->Name = copyText(layout->name);
     d->Maker = copyText("Talvane");
     d->Copyright = copyText("None"); /* hosts print it: never leave it null */
-    d->PortCount = spec->portCount;
+    d->PortCount = layout->portCount;
 
     LADSPA_PortDescriptor* kinds =
-        (LADSPA_PortDescriptor*)calloc(spec->portCount, sizeof(LADSPA_PortDescriptor));
-    char** names = (char**)calloc(spec->portCount, sizeof(char*));
+        (LADSPA_PortDescriptor*)calloc(layout->portCount, sizeof(LADSPA_PortDescriptor));
+    char** names = (char**)calloc(layout->portCount, sizeof(char*));
     LADSPA_PortRangeHint* hints =
-        (LADSPA_PortRangeHint*)calloc(spec->portCount, sizeof(LADSPA_PortRangeHint));
-    for (unsigned long p = 0; p < spec->portCount; ++p) {
+        (LADSPA_PortRangeHint*)calloc(layout->portCount, sizeof(LADSPA_PortRangeHint));
+    for (unsigned long p = 0; p < layout->portCount; ++p) {
         if (kinds != NULL) {
-            kinds[p] = spec->ports[p].descriptor;
+            kinds[p] = layout->ports[p].descriptor;
         }
         if (names != NULL) {
-            names[p] = copyText(spec->ports[p].name);
+            names[p] = copyText(layout->ports[p].name);
         }
         if (hints != NULL) {
-            hints[p].HintDescriptor = spec->ports[p].hint;
+            hints[p].HintDescriptor = layout->ports[p].hint;
             hints[p].LowerBound = 0.0f;
             hints[p].UpperBound = 0.0f;
         }
@@ -316,14 +316,14 @@ static LADSPA_Descriptor* buildDescriptor(const PluginSpec* spec) {
     d->PortRangeHints = hints;
     d->ImplementationData = NULL;
 
-    d->instantiate = spec->instantiate;
-    d->connect_port = spec->connectPort;
-    d->activate = spec->activate;
-    d->run = spec->run;
+    d->instantiate = layout->instantiate;
+    d->connect_port = layout->connectPort;
+    d->activate = layout->activate;
+    d->run = layout->run;
     d->run_adding = NULL;
     d->set_run_adding_gain = NULL;
     d->deactivate = NULL;
-    d->cleanup = spec->cleanup;
+    d->cleanup = layout->cleanup;
     return d;
 }
 
