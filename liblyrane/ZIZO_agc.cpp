@@ -66,6 +66,8 @@ float floatOfBits(uint32_t bits) {
     return x;
 }
 
+}  // namespace
+
 // The level bins as a function of the magnitude's bit pattern. The formula's
 // bin falls by one at each of 31 edges (the smallest magnitude whose bin is
 // below k, for k = 1 .. 31), found by bisection over the bit patterns, which
@@ -74,7 +76,7 @@ float floatOfBits(uint32_t bits) {
 // edges 3 dB apart, so a magnitude's bin is the bin at the bottom of its
 // octave less the edges of that octave it has reached: one load and three
 // integer comparisons instead of a logarithm and a ceiling.
-class LevelBinTable {
+class ZIZO_agc::LevelBinTable {
   public:
     LevelBinTable() {
         for (unsigned int e = 0; e < kBinaryExponents; ++e) {
@@ -126,10 +128,59 @@ class LevelBinTable {
     std::array<Octave, kBinaryExponents> octaves;
 };
 
+namespace {
+
 // Built on first use; the same for every block and every sample rate.
-const LevelBinTable& levelBinTable() {
-    static const LevelBinTable table;
+const ZIZO_agc::LevelBinTable& levelBinTable() {
+    static const ZIZO_agc::LevelBinTable table;
     return table;
+}
+
+// The gain law's level in dB, floored so that silence gives a finite error.
+float levelDbOf(float level) {
+    float levelDb = 20.0f * std::log10(level);
+    if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
+        levelDb = kLevelFloor_db;
+    }
+    return levelDb;
+}
+
+// The largest level whose levelDbOf is below target_db, or NaN when there is
+// none. Bisection over the bit patterns of 0 .. +infinity is exact because
+// levelDbOf is monotone in the level; a negative level (never produced) has
+// the floor's value, the smallest one, and passes the comparison level <=
+// result exactly when 0 does.
+float largestLevelBelow(float target_db) {
+    if (!(levelDbOf(0.0f) < target_db)) {
+        return std::numeric_limits<float>::quiet_NaN();
+    }
+    uint32_t below = 0;
+    uint32_t atOrAbove = kInfinityBits;  // levelDbOf(+inf) is +inf
+    while (atOrAbove - below > 1) {
+        const uint32_t middle = below + (atOrAbove - below) / 2;
+        if (levelDbOf(floatOfBits(middle)) < target_db) {
+            below = middle;
+        } else {
+            atOrAbove = middle;
+        }
+    }
+    return floatOfBits(below);
+}
+
+// gainFactor's body, inlined into the sample loop.
+inline float dbToGainFactor(float gain_db) {
+    float y = gain_db * kDbToLog2;
+    if (y < kLog2Min || std::isnan(y)) {
+        y = kLog2Min;
+    }
+    if (y > kLog2Max) {
+        y = kLog2Max;
+    }
+    const float v = (y + kExponentBias) * kMantissaScale;
+    const uint32_t bits = static_cast<uint32_t>(v);
+    float factor;
+    std::memcpy(&factor, &bits, sizeof factor);
+    return factor;
 }
 
 float smoothingCoef(unsigned int fs, float tau_s) {
@@ -152,7 +203,7 @@ uint32_t toCount(float value) {
 
 ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs,
                    const ZIZO_Config& config)
-    : name(name), Nblock(Nblock), fs(fs) {
+    : name(name), Nblock(Nblock), fs(fs), binTable(levelBinTable()) {
     LOG4CXX_DEBUG(AC_AGC_logger, "Creating instance of ZIZO_agc (" << name << ").");
 
     ZIZO_Config parameters;
@@ -176,14 +227,14 @@ ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs
     } else {
         LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " disabled.");
     }
-    target_level_db = parameters.get<float>("target_level_db");
+    p_gain = parameters.get<float>("p_gain");
+    gainStepPerDb = p_gain / static_cast<float>(fs);
+    setTargetLevelDb(parameters.get<float>("target_level_db"));
     max_gain_db = std::fabs(parameters.get<float>("max_gain_db"));
     maxGainDb = max_gain_db;
     decrease_max_gain = false;
     setDecreaseMaxGain(parameters.get<bool>("decrease_max_gain"));
     setTauLevel(parameters.get<float>("tau_level"));
-    p_gain = parameters.get<float>("p_gain");
-    gainStepPerDb = p_gain / static_cast<float>(fs);
     max_amp = std::fabs(parameters.get<float>("max_amp"));
     setTauDuck(parameters.get<float>("tau_duck"));
     setNonspeechHoldGainTime(parameters.get<float>("nonspeech_hold_gain_time"));
@@ -207,18 +258,7 @@ ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs
 }
 
 float ZIZO_agc::gainFactor(float gain_db) {
-    float y = gain_db * kDbToLog2;
-    if (y < kLog2Min || std::isnan(y)) {
-        y = kLog2Min;
-    }
-    if (y > kLog2Max) {
-        y = kLog2Max;
-    }
-    const float v = (y + kExponentBias) * kMantissaScale;
-    const uint32_t bits = static_cast<uint32_t>(v);
-    float factor;
-    std::memcpy(&factor, &bits, sizeof factor);
-    return factor;
+    return dbToGainFactor(gain_db);
 }
 
 unsigned int ZIZO_agc::levelBin(float sample) {
@@ -234,6 +274,31 @@ unsigned int ZIZO_agc::levelBinByLogarithm(float sample) {
         d = 0.0f;
     }
     return static_cast<unsigned int>(-static_cast<int>(std::ceil(d * kBinsPerDb)));
+}
+
+// The samples were binned in the sample loop; here the block is counted
+// and, from more than one second on, checked.
+inline void ZIZO_agc::updateMaxGain() {
+    histogramSamples += Nblock;
+
+    // The scan finds a bin exactly when the sum over all scanned bins passes
+    // the threshold, so it runs only then.
+    const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
+    if (histogramSamples > fs && threshold < static_cast<float>(scanBinsCount)) {
+        uint32_t sum = 0;
+        for (uint32_t j = 0; j < scanBins; ++j) {
+            sum += levelHistogram[j];
+            if (threshold < static_cast<float>(sum)) {
+                setCurrentMaxGain(static_cast<float>(3 * j));
+                LOG4CXX_INFO(AC_AGC_logger,
+                             "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
+                break;
+            }
+        }
+    }
+    if (histogramSamples > 3 * fs) {
+        clearHistogram();
+    }
 }
 
 void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
@@ -274,7 +339,7 @@ bool ZIZO_agc::runSamples(const float* x, bool speech) {
     if (n == 0) {
         return false;
     }
-    const LevelBinTable& bins = levelBinTable();
+    const LevelBinTable& bins = binTable;
     float* const gainDbOut = gainDb.data();
     float* const duckGainOut = duckGain.data();
     float* const appliedGainOut = appliedGain.data();
@@ -290,7 +355,7 @@ bool ZIZO_agc::runSamples(const float* x, bool speech) {
 
     for (uint32_t i = 0; i < n; ++i) {
         const float xi = x[i];
-        const float applied = prevDuck * gainFactor(prevGainDb);
+        const float applied = prevDuck * dbToGainFactor(prevGainDb);
         appliedGainOut[i] = applied;
         const float y = applied * xi;
         const float magnitude = std::fabs(y);
@@ -332,7 +397,7 @@ bool ZIZO_agc::runSamples(const float* x, bool speech) {
 }
 
 // Peak follower: instant rise, exponential decay with tau_level.
-float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
+inline float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
     // An infinite level would never decay again and hold the gain at its
     // minimum for good; a sample without a finite magnitude is not measured.
     if (!std::isfinite(magnitude)) {
@@ -342,14 +407,16 @@ float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
     return s >= magnitude ? s : magnitude;
 }
 
-float ZIZO_agc::nextGainDb(float prevGainDb, float level, bool speech) {
+inline float ZIZO_agc::nextGainDb(float prevGainDb, float level, bool speech) {
     if (speech) {
-        float levelDb = 20.0f * std::log10(level);
-        if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
-            levelDb = kLevelFloor_db;
-        }
-        const float levelErrorDb = target_level_db - levelDb;
         nonspeechCounter = 0;
+        // At the maximum with the level below target the step only pushes
+        // against the upper clamp (the lower one is <= 0 <= maxGainDb), so
+        // the logarithm is not needed.
+        if (prevGainDb == maxGainDb && level <= levelBelowTargetMax) {
+            return maxGainDb;
+        }
+        const float levelErrorDb = target_level_db - levelDbOf(level);
         float g = prevGainDb + gainStepPerDb * levelErrorDb;
         if (g > maxGainDb) {
             g = maxGainDb;
@@ -371,7 +438,7 @@ float ZIZO_agc::nextGainDb(float prevGainDb, float level, bool speech) {
     return prevGainDb > 0.0f ? prevGainDb - releaseStepDb : prevGainDb + releaseStepDb;
 }
 
-float ZIZO_agc::highPass(float x) {
+inline float ZIZO_agc::highPass(float x) {
     const float h = hpCoefA * hpPrevOutput + hpCoefB * (x - hpPrevInput);
     // A non-finite input would stay in the filter state for good and put
     // every later sample into the silent bin; such a sample is counted (an
@@ -381,31 +448,6 @@ float ZIZO_agc::highPass(float x) {
         hpPrevOutput = h;
     }
     return h;
-}
-
-// The samples were binned in the sample loop; here the block is counted
-// and, from more than one second on, checked.
-void ZIZO_agc::updateMaxGain() {
-    histogramSamples += Nblock;
-
-    // The scan finds a bin exactly when the sum over all scanned bins passes
-    // the threshold, so it runs only then.
-    const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
-    if (histogramSamples > fs && threshold < static_cast<float>(scanBinsCount)) {
-        uint32_t sum = 0;
-        for (uint32_t j = 0; j < scanBins; ++j) {
-            sum += levelHistogram[j];
-            if (threshold < static_cast<float>(sum)) {
-                setCurrentMaxGain(static_cast<float>(3 * j));
-                LOG4CXX_INFO(AC_AGC_logger,
-                             "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
-                break;
-            }
-        }
-    }
-    if (histogramSamples > 3 * fs) {
-        clearHistogram();
-    }
 }
 
 void ZIZO_agc::clearHistogram() {
@@ -464,6 +506,9 @@ void ZIZO_agc::setNonspeechReleaseSpeed(float speed_db_per_s) {
 
 void ZIZO_agc::setTargetLevelDb(float level_db) {
     target_level_db = level_db;
+    // A positive step is what makes a level below target raise the gain.
+    levelBelowTargetMax = gainStepPerDb > 0.0f ? largestLevelBelow(level_db)
+                                               : std::numeric_limits<float>::quiet_NaN();
 }
 
 void ZIZO_agc::setMaxAmp(float amp) {

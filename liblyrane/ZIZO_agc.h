@@ -50,8 +50,12 @@
 //   samples with the speech flag set, the only ones whose gain update reads
 //   it; the level error is therefore not kept per sample. The histogram bin
 //   comes from a table of exact bin edges instead of a second logarithm, and
-//   the end-of-block scan runs only when it can lower the maximum. Results
-//   are bit for bit those of the plain formulas.
+//   the end-of-block scan runs only when it can lower the maximum. A speech
+//   sample that finds the gain at maxGainDb with the level at or below the
+//   largest level whose dB value is under target_level_db (found once per
+//   target by bisection over the float bit patterns) keeps the gain there
+//   without the logarithm. Results are bit for bit those of the plain
+//   formulas.
 // - A setter's new value acts from the next sample run() processes.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_AGC_H
@@ -153,16 +157,23 @@ class ZIZO_agc {
 
     static log4cxx::LoggerPtr AC_AGC_logger;
 
+    // Level bins by bit pattern, built once per process (defined with
+    // levelBin; held by reference so that run() skips the first-use check).
+    class LevelBinTable;
+
   private:
     // The sample loop, with the maximum-gain reduction compiled in or out.
     template <bool kReduce>
     bool runSamples(const float* x, bool speech);
     // One step of the level follower, of the gain law and of the high-pass.
-    float nextLevel(float prevLevel, float magnitude) const;
-    float nextGainDb(float prevGainDb, float level, bool speech);
-    float highPass(float x);
+    // Declared inline and defined in the source only: an ordinary member of
+    // a shared library may be interposed, so the compiler would not inline
+    // it into the per-sample loop.
+    inline float nextLevel(float prevLevel, float magnitude) const;
+    inline float nextGainDb(float prevGainDb, float level, bool speech);
+    inline float highPass(float x);
     // Block-end step of the maximum-gain reduction.
-    void updateMaxGain();
+    inline void updateMaxGain();
     void clearHistogram();
     // maxGainDb = gain_db, and the scan range and its count that follow.
     void setCurrentMaxGain(float gain_db);
@@ -182,6 +193,7 @@ class ZIZO_agc {
     float tau_duck = 0.0f;  // s
     uint32_t Nblock;
     uint32_t fs;
+    const LevelBinTable& binTable;
     float levelCoef = 0.0f;
     float duckCoef = 0.0f;
     // Per-sample history of the last block; the last element carries over.
@@ -209,6 +221,10 @@ class ZIZO_agc {
     uint32_t scanBinsCount = 0;
     // p_gain / fs: dB of gain change per sample and dB of level error.
     float gainStepPerDb = 0.0f;
+    // The largest level whose level in dB is below target_level_db, NaN if
+    // there is none or if gainStepPerDb is not positive; at or below it a
+    // speech sample leaves a gain at maxGainDb there.
+    float levelBelowTargetMax = 0.0f;
 };
 
 #endif  // ZIZO_AGC_H

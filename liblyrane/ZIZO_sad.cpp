@@ -112,57 +112,52 @@ void ZIZO_sad::switchState(int newState) {
     speech = static_cast<unsigned int>(newState) <= CLOSING;
 }
 
-void ZIZO_sad::run(const Eigen::ArrayXf& in) {
-    if (!enabled) {
-        return;
-    }
-    if (in.size() < static_cast<Eigen::Index>(Nblock)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "SAD " << name << ": block of " << in.size()
-                                            << " samples refused, " << Nblock << " expected.");
-        return;
-    }
-    updateTrackers(in);
-    const bool closing = closingTestHolds();
-    const bool opening = openingTestHolds();
-    if (!stepGate(closing, opening)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
-    }
-}
-
-void ZIZO_sad::updateTrackers(const Eigen::ArrayXf& in) {
-    const Eigen::Index n = Nblock;
-    if (n == 0) {
-        return;
-    }
-    float prevEnvelope = envelope[n - 1];
-    float prevFloor = floorTrack[n - 1];
-    float prevSmooth = floorSmooth[n - 1];
-    for (Eigen::Index i = 0; i < n; ++i) {
+// One pass: at one sample per call (the plug-in's case) the cost of a block
+// is mostly its set-up, so the ratio and both tests are taken with the
+// trackers instead of in passes of their own.
+inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
+    const uint32_t n = Nblock;
+    float* const envelopeOut = envelope.data();
+    float* const floorTrackOut = floorTrack.data();
+    float* const floorSmoothOut = floorSmooth.data();
+    float* const ratioOut = ratio.data();
+    const float c1 = coef[0];
+    const float c2 = coef[1];
+    const float c3 = coef[2];
+    const float c4 = coef[3];
+    const float c5 = coef[4];
+    const float open = threshOpen;
+    const float close = threshClose;
+    const float absolute = threshAbsolute;
+    float prevEnvelope = envelopeOut[n - 1];
+    float prevFloor = floorTrackOut[n - 1];
+    float prevSmooth = floorSmoothOut[n - 1];
+    bool closing = false;
+    bool ratioOpens = false;
+    bool loudEnough = false;
+    for (uint32_t i = 0; i < n; ++i) {
         const float x = in[i];
         // A NaN or infinite sample would stay in all three trackers for good
         // and no comparison would ever hold again; it is skipped instead.
         if (std::isfinite(x)) {
-            prevEnvelope = track(prevEnvelope, std::fabs(x), coef[0], coef[1]);
-            prevFloor = track(prevFloor, std::fabs(prevEnvelope), coef[4], coef[0]);
-            prevSmooth = track(prevSmooth, std::fabs(prevFloor), coef[3], coef[2]);
+            prevEnvelope = track(prevEnvelope, std::fabs(x), c1, c2);
+            prevFloor = track(prevFloor, std::fabs(prevEnvelope), c5, c1);
+            prevSmooth = track(prevSmooth, std::fabs(prevFloor), c4, c3);
         }
-        envelope[i] = prevEnvelope;
-        floorTrack[i] = prevFloor;
-        floorSmooth[i] = prevSmooth;
+        envelopeOut[i] = prevEnvelope;
+        floorTrackOut[i] = prevFloor;
+        floorSmoothOut[i] = prevSmooth;
+        const float r = prevEnvelope / (prevSmooth + kRatioFloorOffset);
+        ratioOut[i] = r;
+        closing |= r < close;
+        // The two opening conditions may hold at different samples.
+        ratioOpens |= r > open;
+        loudEnough |= prevEnvelope > absolute;
     }
-    ratio = envelope / (floorSmooth + kRatioFloorOffset);
+    return BlockTests{closing, ratioOpens && loudEnough};
 }
 
-bool ZIZO_sad::closingTestHolds() const {
-    return (ratio < threshClose).any();
-}
-
-// The two conditions may hold at different samples of the block.
-bool ZIZO_sad::openingTestHolds() const {
-    return (ratio > threshOpen).any() && (envelope > threshAbsolute).any();
-}
-
-bool ZIZO_sad::stepGate(bool closing, bool opening) {
+inline bool ZIZO_sad::stepGate(bool closing, bool opening) {
     switch (state) {
         case OPEN:
             if (closing) {
@@ -196,4 +191,22 @@ bool ZIZO_sad::stepGate(bool closing, bool opening) {
             return false;
     }
     return true;
+}
+
+void ZIZO_sad::run(const Eigen::ArrayXf& in) {
+    if (!enabled) {
+        return;
+    }
+    if (in.size() < static_cast<Eigen::Index>(Nblock)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "SAD " << name << ": block of " << in.size()
+                                            << " samples refused, " << Nblock << " expected.");
+        return;
+    }
+    if (Nblock == 0) {
+        return;
+    }
+    const BlockTests tests = updateTrackers(in.data());
+    if (!stepGate(tests.closing, tests.opening)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
+    }
 }

@@ -33,6 +33,10 @@
 // - setEnabled() logs at INFO on every call, also when nothing changes.
 // - run() allocates nothing and logs only the ERROR records above (and one
 //   for a state outside 0..3, which only switchState can set).
+// - Cost: one pass over the block takes the trackers, the ratio and both
+//   tests, so that a call with one sample (the plug-in's case) costs little
+//   more than the sample itself. Results are those of the plain formulas bit
+//   for bit.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_SAD_H
 #define ZIZO_SAD_H
@@ -80,11 +84,19 @@ class ZIZO_sad {
     static log4cxx::LoggerPtr AC_SAD_logger;
 
   private:
-    void updateTrackers(const Eigen::ArrayXf& in);
-    bool closingTestHolds() const;
-    bool openingTestHolds() const;
+    // Outcome of the closing and the opening test over one block.
+    struct BlockTests {
+        bool closing;
+        bool opening;
+    };
+    // Runs the trackers over the first Nblock (> 0) samples of in, fills the
+    // four arrays and takes both tests.
+    // Both declared inline and defined in the source only, so that run()
+    // can inline them (an ordinary member of a shared library may be
+    // interposed).
+    inline BlockTests updateTrackers(const float* in);
     // False, with nothing changed, for a state outside 0 .. 3.
-    bool stepGate(bool closing, bool opening);
+    inline bool stepGate(bool closing, bool opening);
 
     std::string name;
     bool enabled = false;

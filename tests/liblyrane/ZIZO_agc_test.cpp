@@ -614,3 +614,51 @@ TEST(ZIZO_agc, RealTimeRunAllocatesNothingAndIgnoresTheBlockSize) {
         EXPECT_LE(reducing.reductionBlocks, 12) << "Nblock " << Nblock;
     }
 }
+
+// At the maximum gain a speech sample whose level is below target cannot
+// raise the gain further, which the loop may decide without the logarithm;
+// one ulp of target either side of the level in dB must still follow the
+// plain gain law g = min(max, g + p_gain / fs x (target - levelDb)). With
+// tau_level 1e9 s the follower's coefficient is 1.0f, so the level of one
+// loud sample stays exact through the silent speech sample that follows it;
+// several neighbouring levels are tried because only some of them are the
+// smallest float with their value in dB.
+TEST(ZIZO_agc, GainAtTheMaximumFollowsTheLawOneUlpAroundTheTarget) {
+    const unsigned int fs = 16000;
+    const float maxGain_db = 10.0f;
+    ZIZO_Config config = agcConfig();
+    config.set<float>("tau_level", 1e9f);
+    config.set<float>("p_gain", static_cast<float>(fs));  // 1 dB of gain per dB of error
+    config.set<float>("max_gain_db", maxGain_db);
+    ZIZO_agc agc("ulp", 1, fs, config);
+    const Eigen::ArrayXf silence = Eigen::ArrayXf::Zero(1);
+    Eigen::ArrayXf loud(1);
+    Eigen::ArrayXf out(1);
+    int levelsChecked = 0;
+    for (float start : {0.15f, 0.2f, 0.3f, 0.45f}) {
+        float x = start;
+        for (int step = 0; step < 12; ++step, x = std::nextafter(x, 1.0f)) {
+            agc.resetGain();
+            agc.setTargetLevelDb(100.0f);
+            loud[0] = x;
+            agc.run(loud, out, true);
+            ASSERT_EQ(agc.getGainDb(), maxGain_db);
+            const float level = agc.getLevel();
+            ASSERT_EQ(level, kFactorAtZeroDb * x);
+            const float levelDb = 20.0f * std::log10(level);
+            for (float target :
+                 {std::nextafter(levelDb, -100.0f), levelDb, std::nextafter(levelDb, 100.0f)}) {
+                agc.resetGain();
+                agc.setTargetLevelDb(100.0f);
+                agc.run(loud, out, true);
+                agc.setTargetLevelDb(target);
+                agc.run(silence, out, true);
+                ASSERT_EQ(agc.getLevel(), level);
+                const float expected = std::min(maxGain_db, maxGain_db + (target - levelDb));
+                EXPECT_EQ(agc.getGainDb(), expected) << "level " << level << " target " << target;
+            }
+            ++levelsChecked;
+        }
+    }
+    EXPECT_EQ(levelsChecked, 48);
+}
