@@ -314,13 +314,17 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
         return;
     }
 
-    const bool ducked = decrease_max_gain ? runSamples<true>(in.data(), speech)
-                                          : runSamples<false>(in.data(), speech);
-    // in may be out: it has been read in full.
-    if (out.size() != n) {
+    // An out of the block's size takes each sample as it is made (in may be
+    // out: every sample is read before its result is written). Another out
+    // is sized only after the loop, as in may be out and is still needed.
+    const bool sized = out.size() == n;
+    float* const direct = sized ? out.data() : outBlock.data();
+    const bool ducked = decrease_max_gain ? runSamples<true>(in.data(), direct, speech)
+                                          : runSamples<false>(in.data(), direct, speech);
+    if (!sized) {
         out.resize(n);
+        std::copy_n(outBlock.data(), n, out.data());
     }
-    std::copy_n(outBlock.data(), n, out.data());
 
     if (decrease_max_gain) {
         updateMaxGain();
@@ -334,7 +338,7 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
 // sample; the arrays' last elements carry it to the next block. Returns
 // whether any sample was ducked.
 template <bool kReduce>
-bool ZIZO_agc::runSamples(const float* x, bool speech) {
+bool ZIZO_agc::runSamples(const float* x, float* out, bool speech) {
     const uint32_t n = Nblock;
     if (n == 0) {
         return false;
@@ -391,6 +395,7 @@ bool ZIZO_agc::runSamples(const float* x, bool speech) {
             r = -maxAmp;
         }
         outBlockOut[i] = r;
+        out[i] = r;
     }
     scanBinsCount += countInScan;
     return ducked;

@@ -162,9 +162,10 @@ class ZIZO_agc {
     class LevelBinTable;
 
   private:
-    // The sample loop, with the maximum-gain reduction compiled in or out.
+    // The sample loop, with the maximum-gain reduction compiled in or out;
+    // the output goes to outBlock and to out (which may be x or outBlock).
     template <bool kReduce>
-    bool runSamples(const float* x, bool speech);
+    bool runSamples(const float* x, float* out, bool speech);
     // One step of the level follower, of the gain law and of the high-pass.
     // Declared inline and defined in the source only: an ordinary member of
     // a shared library may be interposed, so the compiler would not inline
