@@ -25,6 +25,7 @@
 
 #include "ExternalModuleRegistry.h"
 #include "PlaybackProcessing.h"
+#include "SpeechLikeSignal.h"
 #include "ZIZO_agc.h"
 #include "ZIZO_equalizer.h"
 #include "ZIZO_sad.h"
@@ -44,30 +45,6 @@ constexpr double kSilenceBeforeSeconds = 240.0;
 constexpr double kSpeechSeconds = 10.0;
 
 enum class Signal { Speech, SilenceAfterSpeech };
-
-// Voiced syllables (harmonics of 140 Hz, 180 ms on in every 250 ms) in
-// phrases of 1.5 s with 1 s pauses, over a noise floor near -66 dBFS.
-Eigen::ArrayXf speechLike(std::size_t n, unsigned int fs) {
-    Eigen::ArrayXf x(n);
-    std::uint32_t noiseState = 12345u;
-    const double pi = 3.14159265358979323846;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = double(i) / fs;
-        const double inSyllable = std::fmod(t, 0.25);
-        double envelope = 0.0;
-        if (std::fmod(t, 2.5) < 1.5 && inSyllable < 0.18) {
-            const double s = std::sin(pi * inSyllable / 0.18);
-            envelope = s * s;
-        }
-        double voiced = 0.0;
-        for (int k = 1; k <= 8; ++k)
-            voiced += std::sin(2.0 * pi * 140.0 * k * t) / k;
-        noiseState = noiseState * 1664525u + 1013904223u;
-        const double noise = (double(noiseState >> 8) / double(1u << 24) - 0.5) * 1e-3;
-        x[i] = float(0.25 * envelope * voiced / 2.0 + noise);
-    }
-    return x;
-}
 
 ZIZO_Config deviceConfig() {
     ZIZO_Config config;

@@ -141,7 +141,6 @@ void PlaybackProcessing::setOutputGainDb(float gainDb) {
 void PlaybackProcessing::publishBlockState() {
     agcEnabled.store(agc->isEnabled(), std::memory_order_relaxed);
     agcMaxGainDb.store(agc->getMaxGainDb(), std::memory_order_relaxed);
-    equalizerEnabled.store(equalizer->isEnabled(), std::memory_order_relaxed);
 }
 
 void PlaybackProcessing::setAgcEnabled(bool enabled) {
@@ -203,22 +202,20 @@ void PlaybackProcessing::resetAgcMaxGain() {
 void PlaybackProcessing::setEqualizerEnabled(bool enabled) {
     std::lock_guard<std::mutex> lock(processingMutex);
     equalizer->setEnabled(enabled);
-    publishBlockState();
 }
 
 bool PlaybackProcessing::isEqualizerEnabled() const {
-    return equalizerEnabled.load(std::memory_order_relaxed);
+    // The equalizer keeps its flag atomic itself.
+    return equalizer->isEnabled();
 }
 
 void PlaybackProcessing::setEqualizerFilename(std::string filename) {
     std::lock_guard<std::mutex> lock(processingMutex);
     equalizer->setFilename(std::move(filename));
     equalizer->reload();
-    publishBlockState();
 }
 
 void PlaybackProcessing::reloadEqualizer() {
     std::lock_guard<std::mutex> lock(processingMutex);
     equalizer->reload();
-    publishBlockState();
 }

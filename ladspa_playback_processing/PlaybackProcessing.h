@@ -96,7 +96,8 @@ class PlaybackProcessing {
 
   private:
     // Called with processingMutex held after anything that may change what
-    // the lock-free getters report.
+    // isAgcEnabled and getAgcMaxGainDb report (the AGC's own fields are not
+    // atomic; the equalizer's enabled flag is, and is read directly).
     void publishBlockState();
     void appendToFifo(const float* samples);
 
@@ -117,7 +118,6 @@ class PlaybackProcessing {
     std::atomic<float> outputGainLinear{0.0f};
     std::atomic<bool> agcEnabled{false};
     std::atomic<float> agcMaxGainDb{0.0f};
-    std::atomic<bool> equalizerEnabled{false};
     std::atomic<bool> badBlockReported{false};
     std::mutex processingMutex;
     std::mutex fifoMutex;

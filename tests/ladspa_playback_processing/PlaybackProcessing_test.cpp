@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "ExternalModuleRegistry.h"
+#include "HeapCounter.h"
 #include "LogCapture.h"
+#include "SpeechLikeSignal.h"
 #include "ZIZO_agc.h"
 #include "ZIZO_equalizer.h"
 #include "ZIZO_sad.h"
@@ -26,119 +28,10 @@
 #include <xmmintrin.h>
 #endif
 
-// ---------------------------------------------------------------------------
-// Heap allocation counting for this executable. Every C++ allocation goes
-// through the operator new below; Eigen's arrays call malloc directly, so
-// malloc is counted too: through glibc's internal entry points in a plain
-// build, through the sanitizer runtime's hooks when a sanitizer owns malloc.
-
-namespace {
-std::atomic<long> heapAllocations{0};
-// Set to make the next operator new throw std::bad_alloc.
-std::atomic<bool> failNextNew{false};
-void countAllocation() {
-    heapAllocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    countAllocation();
-    if (failNextNew.exchange(false))
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    countAllocation();
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return ::operator new(size, tag);
-}
-// Not inlined: the compiler would otherwise pair the new-expressions of this
-// file with the free below and warn of a mismatch that is none.
-__attribute__((noinline)) void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    ::operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    ::operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    ::operator delete(p);
-}
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*,
-                                                                  std::size_t),
-                                                         void (*)(const volatile void*));
-namespace {
-void onMalloc(const volatile void*, std::size_t) {
-    countAllocation();
-}
-void onFree(const volatile void*) {}
-[[maybe_unused]] const int hooksInstalled =
-    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
-}  // namespace
-#elif defined(__GLIBC__)
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void* malloc(std::size_t size) noexcept {
-    countAllocation();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) noexcept {
-    countAllocation();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size) noexcept {
-    countAllocation();
-    return __libc_realloc(p, size);
-}
-}
-#endif
-
-// ---------------------------------------------------------------------------
-
 namespace {
 
 const std::string kCoefficientFile =
     std::string(LYRANE_TEST_CONFIG_DIR) + "/equalizer_coefficients.cfg";
-
-// Speech-like test signal, all samples in the normal float range: voiced
-// syllables (harmonics of 140 Hz, 180 ms on in every 250 ms) in phrases of
-// 1.5 s followed by 1 s of pause, over a noise floor near -66 dBFS that never
-// lets the signal become digital silence.
-Eigen::ArrayXf speechLike(std::size_t n, unsigned int fs, float peak = 0.25f) {
-    Eigen::ArrayXf x(n);
-    std::uint32_t noiseState = 12345u;
-    const double pi = 3.14159265358979323846;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = double(i) / fs;
-        const double inPhrase = std::fmod(t, 2.5);
-        const double inSyllable = std::fmod(t, 0.25);
-        double envelope = 0.0;
-        if (inPhrase < 1.5 && inSyllable < 0.18) {
-            const double s = std::sin(pi * inSyllable / 0.18);
-            envelope = s * s;
-        }
-        double voiced = 0.0;
-        for (int k = 1; k <= 8; ++k)
-            voiced += std::sin(2.0 * pi * 140.0 * k * t) / k;
-        noiseState = noiseState * 1664525u + 1013904223u;
-        const double noise = (double(noiseState >> 8) / double(1u << 24) - 0.5) * 1e-3;
-        x[i] = float(peak * envelope * voiced / 2.0 + noise + (noise >= 0 ? 1e-4 : -1e-4));
-    }
-    return x;
-}
 
 // Value of stream sample k (from 0): distinct, exact in float, never 0.0 (the
 // value a consumer receives while the FIFO is short).
@@ -524,11 +417,11 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
     {
         // The counter must see both kinds of allocation, or the check below
         // would pass for nothing.
-        const long before = heapAllocations.load();
+        const long before = heap::allocations();
         auto boxed = std::make_unique<int>(1);
         Eigen::ArrayXf array(1000);
         array.setZero();
-        EXPECT_GE(heapAllocations.load() - before, 2);
+        EXPECT_GE(heap::allocations() - before, 2);
     }
     const unsigned int fs = 16000;
     const Eigen::ArrayXf signal = speechLike(20 * fs, fs);
@@ -544,11 +437,11 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         long before = 0;
         for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
             if (start == warmUp)
-                before = heapAllocations.load();
+                before = heap::allocations();
             in = signal.segment(start, Nblock);  // same size: no reallocation
             chain->run(in, out);
         }
-        EXPECT_EQ(heapAllocations.load() - before, 0);
+        EXPECT_EQ(heap::allocations() - before, 0);
     }
     {
         SCOPED_TRACE("PlaybackProcessing_Process, Nblock 1");
@@ -565,11 +458,11 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
                 ExternalModuleRegistry::getInstance()->getPlaybackProcessing("A1"));
             for (Eigen::Index k = 0; k < signal.size(); ++k) {
                 if (k == warmUp)
-                    before = heapAllocations.load();
+                    before = heap::allocations();
                 float out;
                 PlaybackProcessing_Process(handle, &signal[k], &out);
             }
-            EXPECT_EQ(heapAllocations.load() - before, 0);
+            EXPECT_EQ(heap::allocations() - before, 0);
             EXPECT_GT(consumer.pulled(), 0);
         }
         PlaybackProcessing_Uninit(handle);
@@ -583,9 +476,9 @@ TEST(PlaybackProcessingRealTime, InitReportsAFailedHandleAllocationAtFatal) {
     const auto logger = log4cxx::Logger::getLogger("ZIZO.PlaybackProcessingCWrapper");
     const auto previous = logger->getLevel();
     logger->setLevel(log4cxx::Level::getFatal());
-    failNextNew.store(true);
+    heap::failNextNew();
     PlaybackProcessingData* handle = PlaybackProcessing_Init("NO_MEMORY", 1, 16000);
-    failNextNew.store(false);
+    heap::failNextNew(false);
     logger->setLevel(previous);
 
     EXPECT_EQ(handle, nullptr);

@@ -12,81 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "HeapCounter.h"
 #include "LogCapture.h"
 #include "ZIZO_sad.h"
 
-// ---------------------------------------------------------------------------
-// Heap allocation counter for the whole test executable. Eigen allocates its
-// arrays with malloc, not operator new, so the count is taken at malloc level
-// (libstdc++'s operator new allocates through it too). Sanitizer builds own
-// malloc themselves and report every allocation to an installed hook instead.
-namespace allocations {
-std::atomic<bool> armed{false};
-std::atomic<long> count{0};
-inline void note() {
-    if (armed.load(std::memory_order_relaxed)) {
-        count.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-}  // namespace allocations
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define LYRANE_SANITIZED_MALLOC 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define LYRANE_SANITIZED_MALLOC 1
-#endif
-#endif
-
-#ifdef LYRANE_SANITIZED_MALLOC
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                         void (*)(const volatile void*));
 namespace {
-void onMalloc(const volatile void*, size_t) {
-    allocations::note();
-}
-void onFree(const volatile void*) {}
-[[maybe_unused]] const int hooksInstalled =
-    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
-}  // namespace
-#else
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* pointer, size_t size);
-void __libc_free(void* pointer);
-
-void* malloc(size_t size) noexcept {
-    allocations::note();
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) noexcept {
-    allocations::note();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, size_t size) noexcept {
-    allocations::note();
-    return __libc_realloc(pointer, size);
-}
-void free(void* pointer) noexcept {
-    __libc_free(pointer);
-}
-}
-#endif
-
-namespace {
-
-class AllocationCount {
-  public:
-    AllocationCount() {
-        allocations::count = 0;
-        allocations::armed = true;
-    }
-    ~AllocationCount() { allocations::armed = false; }
-    long value() const { return allocations::count.load(); }
-};
-
-// ---------------------------------------------------------------------------
 
 ZIZO_Config agcConfig() {
     ZIZO_Config config;
