@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "UnitConversions.h"
+
 log4cxx::LoggerPtr ZIZO_agc::AC_AGC_logger = log4cxx::Logger::getLogger("ZIZO.Agc");
 
 namespace {
@@ -181,22 +183,6 @@ inline float dbToGainFactor(float gain_db) {
     float factor;
     std::memcpy(&factor, &bits, sizeof factor);
     return factor;
-}
-
-float smoothingCoef(unsigned int fs, float tau_s) {
-    return std::exp(-1.0f / (static_cast<float>(fs) * tau_s));
-}
-
-// Truncation to a sample count; negative and NaN give 0, values past the
-// range saturate.
-uint32_t toCount(float value) {
-    if (!(value > 0.0f)) {
-        return 0;
-    }
-    if (value >= 4294967296.0f) {
-        return std::numeric_limits<uint32_t>::max();
-    }
-    return static_cast<uint32_t>(value);
 }
 
 }  // namespace
@@ -488,17 +474,17 @@ void ZIZO_agc::setEnabled(bool enable) {
 
 void ZIZO_agc::setTauLevel(float tau_s) {
     tau_level = tau_s;
-    levelCoef = smoothingCoef(fs, tau_s);
+    levelCoef = lyrane::smoothingCoef(fs, tau_s);
 }
 
 void ZIZO_agc::setTauDuck(float tau_s) {
     tau_duck = tau_s;
-    duckCoef = smoothingCoef(fs, tau_s);
+    duckCoef = lyrane::smoothingCoef(fs, tau_s);
 }
 
 void ZIZO_agc::setNonspeechHoldGainTime(float time_s) {
     nonspeech_hold_gain_time = time_s;
-    holdSamples = toCount(static_cast<float>(fs) * time_s);
+    holdSamples = lyrane::toCount(static_cast<float>(fs) * time_s);
     LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": nonspeech_hold_gain_time set to " << time_s);
 }
 

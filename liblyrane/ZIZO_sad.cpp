@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "UnitConversions.h"
+
 log4cxx::LoggerPtr ZIZO_sad::AC_SAD_logger = log4cxx::Logger::getLogger("ZIZO.Sad");
 
 namespace {
@@ -23,27 +25,11 @@ const float kInitialFloor = 0.01f;
 // Keeps the ratio finite over a floor of exact silence.
 const float kRatioFloorOffset = 1e-6f;
 
-// Per-sample one-pole coefficient of a time constant, in single precision.
-float smoothingCoef(unsigned int fs, float tau_s) {
-    return std::exp(-1.0f / (static_cast<float>(fs) * tau_s));
-}
-
-float dbToFactor(float db) {
-    return std::pow(10.0f, db * 0.05f);
-}
-
 // Whole blocks covering a hold time: divided by the block length before the
 // rate is applied, so that the rounding matches every other build of the
 // detector. Negative and NaN give 0; a value past the range saturates.
 uint32_t holdBlocks(float time_s, unsigned int Nblock, unsigned int fs) {
-    const float blocks = std::ceil(time_s / static_cast<float>(Nblock) * static_cast<float>(fs));
-    if (!(blocks > 0.0f)) {
-        return 0;
-    }
-    if (blocks >= 4294967296.0f) {
-        return std::numeric_limits<uint32_t>::max();
-    }
-    return static_cast<uint32_t>(blocks);
+    return lyrane::toCount(std::ceil(time_s / static_cast<float>(Nblock) * static_cast<float>(fs)));
 }
 
 // One step of an asymmetric one-pole tracker: riseCoef while the input is
@@ -75,14 +61,14 @@ ZIZO_sad::ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs
     setEnabled(parameters.get<bool>("enabled"));
     for (int k = 0; k < 5; ++k) {
         tau[k] = parameters.get<float>(kTauKeys[k]);
-        coef[k] = smoothingCoef(fs, tau[k]);
+        coef[k] = lyrane::smoothingCoef(fs, tau[k]);
     }
     thresh_absolute_db = parameters.get<float>("thresh_absolute_db");
-    threshAbsolute = dbToFactor(thresh_absolute_db);
+    threshAbsolute = lyrane::dbToFactor(thresh_absolute_db);
     thresh_open_db = parameters.get<float>("thresh_open_db");
-    threshOpen = dbToFactor(thresh_open_db);
+    threshOpen = lyrane::dbToFactor(thresh_open_db);
     thresh_close_db = parameters.get<float>("thresh_close_db");
-    threshClose = dbToFactor(thresh_close_db);
+    threshClose = lyrane::dbToFactor(thresh_close_db);
     hold_open_time = parameters.get<float>("hold_open_time");
     holdOpenBlocks = holdBlocks(hold_open_time, Nblock, fs);
     hold_closed_time = parameters.get<float>("hold_closed_time");
