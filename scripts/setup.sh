@@ -11,6 +11,9 @@ packages=(
   libeigen3-dev libsndfile1-dev libevdev-dev
   ladspa-sdk libgtest-dev libgmock-dev libbenchmark-dev
   sox libsox-fmt-all sndfile-programs espeak-ng tap-plugins swh-plugins
+  clang libclang-rt-14-dev
+  qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static cpio kmod
+  python3-matplotlib python3-pil
 )
 
 missing=()
