@@ -50,37 +50,34 @@
 struct fake_node;
 
 struct fake_device {
-	const char *kind;
-	/* After each successful open of a node of this kind; fd is the
-	 * descriptor handed to the program. Optional. */
-	void (*open)(struct fake_node *node, int fd);
-	/* Answers a request on an open node: the call's result, errno set on
-	 * failure. Optional: without it every request fails with ENOTTY. */
-	int (*ioctl)(struct fake_node *node, unsigned long request, void *arg);
+    const char* kind;
+    /* After each successful open of a node of this kind; fd is the
+     * descriptor handed to the program. Optional. */
+    void (*open)(struct fake_node* node, int fd);
+    /* Answers a request on an open node: the call's result, errno set on
+     * failure. Optional: without it every request fails with ENOTTY. */
+    int (*ioctl)(struct fake_node* node, unsigned long request, void* arg);
 };
 
-void fake_register_device(const struct fake_device *device);
-#define FAKE_DEVICE(var)                                                   \
-	static void __attribute__((constructor)) var##_register(void)      \
-	{                                                                  \
-		fake_register_device(&var);                                \
-	}
+void fake_register_device(const struct fake_device* device);
+#define FAKE_DEVICE(var)                                            \
+    static void __attribute__((constructor)) var##_register(void) { \
+        fake_register_device(&var);                                 \
+    }
 
-const char *fake_node_path(const struct fake_node *node);
+const char* fake_node_path(const struct fake_node* node);
 /* The node's setting, the text after the key with surrounding blanks
  * removed; NULL when absent. With repeated keys the last one counts. */
-const char *fake_node_get(const struct fake_node *node, const char *key);
+const char* fake_node_get(const struct fake_node* node, const char* key);
 /* The setting read as a C number (strtoll base 0), fallback when absent. */
-long long fake_node_int(const struct fake_node *node, const char *key,
-			long long fallback);
+long long fake_node_int(const struct fake_node* node, const char* key, long long fallback);
 /* The setting read as blank-separated numbers (C syntax, each masked to
  * 8 bits); returns how many were stored, at most max. */
-size_t fake_node_bytes(const struct fake_node *node, const char *key,
-		       uint8_t *out, size_t max);
+size_t fake_node_bytes(const struct fake_node* node, const char* key, uint8_t* out, size_t max);
 /* Zeroed storage of the given size that lives with the node for the whole
  * process (the device module's state); the first call fixes the size. */
-void *fake_node_state(struct fake_node *node, size_t size);
+void* fake_node_state(struct fake_node* node, size_t size);
 /* Appends one line to the log (a newline is added). */
-void fake_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void fake_log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 #endif
