@@ -64,7 +64,7 @@ void Lyrane::Batch(Eigen::ArrayXXf& mics, Eigen::ArrayXf& farend, Eigen::ArrayXf
 }
 
 void Lyrane::mixFrame(const Eigen::ArrayXXf& mics, Eigen::Index first, Eigen::ArrayXf& out) const {
-    for (Eigen::Index n = first; n < first + frameLength; ++n) {
+    for (Eigen::Index n = first; n < first + static_cast<Eigen::Index>(frameLength); ++n) {
         float sum = 0.0f;
         for (Eigen::Index m = 0; m < mics.rows(); ++m) {
             sum += mics(m, n);
@@ -77,7 +77,7 @@ void Lyrane::pullReference(PlaybackProcessing* chain, const Eigen::ArrayXf& fare
                            Eigen::Index first, Eigen::ArrayXf& out2) const {
     Eigen::ArrayXf played(1);
     Eigen::ArrayXf discarded(1);
-    for (Eigen::Index n = first; n < first + frameLength; ++n) {
+    for (Eigen::Index n = first; n < first + static_cast<Eigen::Index>(frameLength); ++n) {
         if (chain == nullptr) {
             out2[n] = 0.0f;
             continue;

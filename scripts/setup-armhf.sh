@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs, from Debian packages and only when missing, what the cross-build
+# for the device's ABI needs: the armhf cross toolchain and qemu-user on this
+# machine, and Debian's armhf builds of the libraries we link, extracted into
+# a private tree inside the build directory so the machine's own packages stay
+# as they are. Safe to run again.
+#   bash scripts/setup-armhf.sh [tree]   (default build/armhf/sysroot)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tree=${1:-build/armhf/sysroot}
+
+host_packages=(crossbuild-essential-armhf qemu-user mmdebstrap)
+# Eigen is headers only; the rest are the armhf builds of what we link.
+target_packages=(
+  libc6-dev libstdc++-12-dev
+  liblog4cxx-dev libconfig++-dev libconfig-dev
+  libboost-dev libboost-program-options-dev
+  libsndfile1-dev libevdev-dev libeigen3-dev ladspa-sdk
+  libgtest-dev libgmock-dev
+)
+
+missing=()
+for p in "${host_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup-armhf: installing ${missing[*]}"
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The tree is made again only when the package list changes.
+stamp="$tree/.lyrane-packages"
+wanted="${target_packages[*]}"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; then
+  echo "setup-armhf: armhf tree present ($tree)"
+  exit 0
+fi
+echo "setup-armhf: extracting Debian's armhf packages into $tree"
+rm -rf "$tree"
+mkdir -p "$(dirname "$tree")"
+include=$(IFS=,; echo "${target_packages[*]}")
+mmdebstrap --quiet --variant=extract --architectures=armhf --include="$include" \
+  bookworm "$tree"
+echo "$wanted" > "$stamp"
