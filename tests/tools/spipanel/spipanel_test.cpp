@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <linux/spi/spidev.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -71,6 +72,18 @@ std::vector<std::string> setUp(unsigned mode, unsigned bits, unsigned speed) {
             "read max_speed_hz " + std::to_string(speed)};
 }
 
+// Parameterised cases carry a name, so each runs as its own short ctest entry
+// with a readable name.
+template <typename Case>
+std::string byName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
+struct NamedArgs {
+    const char* name;
+    std::vector<std::string> args;
+};
+
 TEST(Spipanel, DefaultRunSendsTheCommandTableThenDisplayOnAfterOneSecond) {
     // The peer answers 0x0005 and 0xABCD in turn (little-endian words).
     const auto run = runSpipanel({}, kPanel + "rx 0x05 0x00 0xCD 0xAB\n");
@@ -105,48 +118,70 @@ TEST(Spipanel, DefaultRunSendsTheCommandTableThenDisplayOnAfterOneSecond) {
     EXPECT_EQ(run.out, dump + "\n");
 }
 
-TEST(Spipanel, EachModeOptionSetsItsBitAndTheyAccumulate) {
-    const std::vector<std::tuple<std::string, std::string, unsigned>> options = {
-        {"-l", "--loop", 0x20},  {"-H", "--cpha", 0x01},    {"-O", "--cpol", 0x02},
-        {"-L", "--lsb", 0x08},   {"-C", "--cs-high", 0x04}, {"-3", "--3wire", 0x10},
-        {"-N", "--no-cs", 0x40}, {"-R", "--ready", 0x80},
-    };
-    for (const auto& [shortForm, longForm, bit] : options) {
-        for (const auto& option : {shortForm, longForm}) {
-            const auto run = runSpipanel({option}, kPanel);
-            EXPECT_EQ(run.status, 0) << option;
-            EXPECT_EQ(eventsIn(run.log).at(1), "write mode " + std::to_string(bit)) << option;
-            EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "spi mode: " + std::to_string(bit))
-                << option;
-        }
+struct ModeOption {
+    const char* name;
+    std::string shortForm, longForm;
+    unsigned bit;
+};
+
+class SpipanelModeOption : public testing::TestWithParam<ModeOption> {};
+
+TEST_P(SpipanelModeOption, SetsItsBitInShortAndLongForm) {
+    const auto& [name, shortForm, longForm, bit] = GetParam();
+    for (const auto& option : {shortForm, longForm}) {
+        const auto run = runSpipanel({option}, kPanel);
+        EXPECT_EQ(run.status, 0) << option;
+        EXPECT_EQ(eventsIn(run.log).at(1), "write mode " + std::to_string(bit)) << option;
+        EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "spi mode: " + std::to_string(bit))
+            << option;
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, SpipanelModeOption,
+                         testing::Values(ModeOption{"loop", "-l", "--loop", 0x20},
+                                         ModeOption{"cpha", "-H", "--cpha", 0x01},
+                                         ModeOption{"cpol", "-O", "--cpol", 0x02},
+                                         ModeOption{"lsb", "-L", "--lsb", 0x08},
+                                         ModeOption{"cs_high", "-C", "--cs-high", 0x04},
+                                         ModeOption{"three_wire", "-3", "--3wire", 0x10},
+                                         ModeOption{"no_cs", "-N", "--no-cs", 0x40},
+                                         ModeOption{"ready", "-R", "--ready", 0x80}),
+                         byName<ModeOption>);
+
+TEST(Spipanel, ModeBitsAccumulate) {
     const auto run = runSpipanel({"-H", "--cpol", "-N", "-R", "-H"}, kPanel);
     EXPECT_EQ(eventsIn(run.log).at(1), "write mode 195");
 }
 
-TEST(Spipanel, SpeedDelayAndWordSizeReachTheSetUpAndEveryTransfer) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-D", "/dev/spidev0.1", "-s", "2500000", "-d", "7", "-b", "8"},
-             {"--device", "/dev/spidev0.1", "--speed", "2500000", "--delay=7", "--bpw", "8"}}) {
-        const auto run = runSpipanel(args, "device /dev/spidev0.1 spidev\n");
-        ASSERT_EQ(run.status, 0) << run.err;
-        const auto events = eventsIn(run.log);
-        ASSERT_GE(events.size(), 7u);
-        EXPECT_EQ(events[0], "open /dev/spidev0.1");
-        EXPECT_EQ(std::vector<std::string>(events.begin() + 1, events.begin() + 7),
-                  setUp(0, 8, 2500000));
-        const auto transfers = transfersIn(run.log);
-        ASSERT_EQ(transfers.size(), 115u);
-        for (const auto& t : transfers) {
-            EXPECT_EQ(t.speed_hz, 2500000u);
-            EXPECT_EQ(t.delay_usecs, 7u);
-            EXPECT_EQ(t.bits_per_word, 8u);
-        }
-        EXPECT_EQ(
-            run.out.rfind("spi mode: 0\nbits per word: 8\nmax speed: 2500000 Hz (2500 KHz)\n", 0),
-            0u);
+class SpipanelSettings : public testing::TestWithParam<NamedArgs> {};
+
+TEST_P(SpipanelSettings, SpeedDelayAndWordSizeReachTheSetUpAndEveryTransfer) {
+    const auto run = runSpipanel(GetParam().args, "device /dev/spidev0.1 spidev\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto events = eventsIn(run.log);
+    ASSERT_GE(events.size(), 7u);
+    EXPECT_EQ(events[0], "open /dev/spidev0.1");
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 1, events.begin() + 7),
+              setUp(0, 8, 2500000));
+    const auto transfers = transfersIn(run.log);
+    ASSERT_EQ(transfers.size(), 115u);
+    for (const auto& t : transfers) {
+        EXPECT_EQ(t.speed_hz, 2500000u);
+        EXPECT_EQ(t.delay_usecs, 7u);
+        EXPECT_EQ(t.bits_per_word, 8u);
     }
+    EXPECT_EQ(run.out.rfind("spi mode: 0\nbits per word: 8\nmax speed: 2500000 Hz (2500 KHz)\n", 0),
+              0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Forms, SpipanelSettings,
+                         testing::Values(NamedArgs{"short",
+                                                   {"-D", "/dev/spidev0.1", "-s", "2500000", "-d",
+                                                    "7", "-b", "8"}},
+                                         NamedArgs{"long",
+                                                   {"--device", "/dev/spidev0.1", "--speed",
+                                                    "2500000", "--delay=7", "--bpw", "8"}}),
+                         byName<NamedArgs>);
 
 TEST(Spipanel, WhatTheControllerReportsReplacesTheSettings) {
     const auto run =
@@ -162,85 +197,110 @@ TEST(Spipanel, WhatTheControllerReportsReplacesTheSettings) {
     EXPECT_EQ(transfers.back().bits_per_word, 9u);
 }
 
-TEST(Spipanel, EachFailingStepEndsTheRunWithItsMessage) {
-    const unsigned long message = SPI_IOC_MESSAGE(1);
-    const std::vector<std::tuple<std::string, std::string, size_t>> cases = {
-        {"device /dev/spidev4.0 absent\n", "can't open device: No such file or directory", 0},
-        {kPanel + failIoctl(SPI_IOC_WR_MODE), "can't set spi mode: Input/output error", 0},
-        {kPanel + failIoctl(SPI_IOC_RD_MODE), "can't get spi mode: Input/output error", 0},
-        {kPanel + failIoctl(SPI_IOC_WR_BITS_PER_WORD),
-         "can't set bits per word: Input/output error", 0},
-        {kPanel + failIoctl(SPI_IOC_RD_BITS_PER_WORD),
-         "can't get bits per word: Input/output error", 0},
-        {kPanel + failIoctl(SPI_IOC_WR_MAX_SPEED_HZ), "can't set max speed hz: Input/output error",
-         0},
-        {kPanel + failIoctl(SPI_IOC_RD_MAX_SPEED_HZ), "can't get max speed hz: Input/output error",
-         0},
-        {kPanel + failIoctl(message, 5), "can't send spi message: Input/output error", 4},
-        {kPanel + "short_transfer 115\n", "can't send spi message: Input/output error", 114},
-    };
-    for (const auto& [config, message, sent] : cases) {
-        const auto run = runSpipanel({}, config);
-        EXPECT_EQ(run.status, 1) << message;
-        EXPECT_EQ(run.err, message + "\n");
-        EXPECT_EQ(transfersIn(run.log).size(), sent) << message;
-        if (sent > 0) {
-            EXPECT_EQ(run.out.substr(run.out.size() - 7), "\n00 00 ") << message;
-        }
+struct FailingStep {
+    const char* name;
+    std::string config, message;
+    size_t sentBefore;
+};
+
+class SpipanelFailingStep : public testing::TestWithParam<FailingStep> {};
+
+TEST_P(SpipanelFailingStep, EndsTheRunWithItsMessageAndKeepsWhatWasSent) {
+    const auto& [name, config, message, sentBefore] = GetParam();
+    const auto run = runSpipanel({}, config);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, message + "\n");
+    EXPECT_EQ(transfersIn(run.log).size(), sentBefore);
+    if (sentBefore > 0) {
+        EXPECT_EQ(run.out.substr(run.out.size() - 7), "\n00 00 ");
     }
-    // The display-on word is the one a short transfer lost, after the pause.
-    const auto events = eventsIn(runSpipanel({}, kPanel + "short_transfer 115\n").log);
-    ASSERT_GE(events.size(), 2u);
-    EXPECT_EQ(events[events.size() - 2], "sleep 1000000");
-    EXPECT_EQ(events.back(), "short transfer");
+    const auto events = eventsIn(run.log);
+    const bool paused = std::find(events.begin(), events.end(), "sleep 1000000") != events.end();
+    EXPECT_EQ(paused, sentBefore == 114);
 }
 
-TEST(Spipanel, AnUnknownOptionPrintsTheUsage) {
-    const std::string usage =
-        "Usage: spipanel [-DsbdlHOLC3]\n"
-        "  -D --device   device to use (default /dev/spidev1.1)\n"
-        "  -s --speed    max speed (Hz)\n"
-        "  -d --delay    delay (usec)\n"
-        "  -b --bpw      bits per word \n"
-        "  -l --loop     loopback\n"
-        "  -H --cpha     clock phase\n"
-        "  -O --cpol     clock polarity\n"
-        "  -L --lsb      least significant bit first\n"
-        "  -C --cs-high  chip select active high\n"
-        "  -3 --3wire    SI/SO signals shared\n"
-        "\n";
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{"-x"}, {"--fast"}, {"-H", "-s"}}) {
-        const auto run = runSpipanel(args, kPanel);
-        EXPECT_EQ(run.status, 1) << args[0];
-        EXPECT_EQ(run.out, usage) << args[0];
-        EXPECT_TRUE(run.log.empty()) << args[0];
-    }
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SpipanelFailingStep,
+    testing::Values(FailingStep{"open", "device /dev/spidev4.0 absent\n",
+                                "can't open device: No such file or directory", 0},
+                    FailingStep{"set_mode", kPanel + failIoctl(SPI_IOC_WR_MODE),
+                                "can't set spi mode: Input/output error", 0},
+                    FailingStep{"get_mode", kPanel + failIoctl(SPI_IOC_RD_MODE),
+                                "can't get spi mode: Input/output error", 0},
+                    FailingStep{"set_bits", kPanel + failIoctl(SPI_IOC_WR_BITS_PER_WORD),
+                                "can't set bits per word: Input/output error", 0},
+                    FailingStep{"get_bits", kPanel + failIoctl(SPI_IOC_RD_BITS_PER_WORD),
+                                "can't get bits per word: Input/output error", 0},
+                    FailingStep{"set_speed", kPanel + failIoctl(SPI_IOC_WR_MAX_SPEED_HZ),
+                                "can't set max speed hz: Input/output error", 0},
+                    FailingStep{"get_speed", kPanel + failIoctl(SPI_IOC_RD_MAX_SPEED_HZ),
+                                "can't get max speed hz: Input/output error", 0},
+                    FailingStep{"fifth_transfer", kPanel + failIoctl(SPI_IOC_MESSAGE(1), 5),
+                                "can't send spi message: Input/output error", 4},
+                    // Nothing moved and no system error: the tool reports an I/O error.
+                    FailingStep{"display_on_moves_nothing", kPanel + "short_transfer 115\n",
+                                "can't send spi message: Input/output error", 114}),
+    byName<FailingStep>);
+
+class SpipanelUsage : public testing::TestWithParam<NamedArgs> {};
+
+TEST_P(SpipanelUsage, PrintsTheUsageAndTouchesNoDevice) {
+    const auto run = runSpipanel(GetParam().args, kPanel);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "Usage: spipanel [-DsbdlHOLC3]\n"
+              "  -D --device   device to use (default /dev/spidev1.1)\n"
+              "  -s --speed    max speed (Hz)\n"
+              "  -d --delay    delay (usec)\n"
+              "  -b --bpw      bits per word \n"
+              "  -l --loop     loopback\n"
+              "  -H --cpha     clock phase\n"
+              "  -O --cpol     clock polarity\n"
+              "  -L --lsb      least significant bit first\n"
+              "  -C --cs-high  chip select active high\n"
+              "  -3 --3wire    SI/SO signals shared\n"
+              "\n");
+    EXPECT_TRUE(run.log.empty());
 }
 
-TEST(Spipanel, RefusesNumbersThatDoNotFitTheirFieldBeforeOpening) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"-d", "70000"},
-                                                                  {"-b", "272"},
-                                                                  {"-s", "4294967296"},
-                                                                  {"-s", "fast"},
-                                                                  {"-d", "-1"},
-                                                                  {"-b", "16x"},
-                                                                  {"--speed", ""},
-                                                                  {"-s", " 100"},
-                                                                  {"-d", "0x10"}}) {
-        const auto run = runSpipanel(args, kPanel);
-        EXPECT_EQ(run.status, 1) << args[0] << " " << args[1];
-        EXPECT_NE(run.err.find("is not a decimal number from 0 to "), std::string::npos)
-            << args[0] << " " << args[1];
-        EXPECT_TRUE(run.log.empty()) << args[0] << " " << args[1];
-    }
-    // The largest value of each field still goes through untouched.
+INSTANTIATE_TEST_SUITE_P(Options, SpipanelUsage,
+                         testing::Values(NamedArgs{"unknown_short", {"-x"}},
+                                         NamedArgs{"unknown_long", {"--fast"}},
+                                         NamedArgs{"missing_argument", {"-H", "-s"}}),
+                         byName<NamedArgs>);
+
+class SpipanelRefusedNumber : public testing::TestWithParam<NamedArgs> {};
+
+TEST_P(SpipanelRefusedNumber, EndsBeforeTheDeviceIsOpened) {
+    const auto run = runSpipanel(GetParam().args, kPanel);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is not a decimal number from 0 to "), std::string::npos) << run.err;
+    EXPECT_TRUE(run.log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, SpipanelRefusedNumber,
+                         testing::Values(NamedArgs{"delay_over_16_bits", {"-d", "70000"}},
+                                         NamedArgs{"bits_over_8_bits", {"-b", "272"}},
+                                         NamedArgs{"speed_over_32_bits", {"-s", "4294967296"}},
+                                         NamedArgs{"speed_no_number", {"-s", "fast"}},
+                                         NamedArgs{"delay_negative", {"-d", "-1"}},
+                                         NamedArgs{"bits_trailing_text", {"-b", "16x"}},
+                                         NamedArgs{"speed_empty", {"--speed", ""}},
+                                         NamedArgs{"speed_leading_blank", {"-s", " 100"}},
+                                         NamedArgs{"delay_hexadecimal", {"-d", "0x10"}}),
+                         byName<NamedArgs>);
+
+TEST(Spipanel, TheLargestValueOfEachFieldGoesThroughUntouched) {
     const auto run = runSpipanel({"-s", "4294967295", "-d", "65535", "-b", "255"}, kPanel);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.rfind(
                   "spi mode: 0\nbits per word: 255\nmax speed: 4294967295 Hz (4294967 KHz)\n", 0),
               0u);
-    EXPECT_EQ(transfersIn(run.log).front().delay_usecs, 65535u);
+    const auto transfers = transfersIn(run.log);
+    ASSERT_EQ(transfers.size(), 115u);
+    EXPECT_EQ(transfers.front().delay_usecs, 65535u);
+    EXPECT_EQ(transfers.front().speed_hz, 4294967295u);
+    EXPECT_EQ(transfers.front().bits_per_word, 255u);
 }
 
 }  // namespace
