@@ -65,6 +65,8 @@ static void fail(const char* text) {
     exit(1);
 }
 
+/* Kept word for word, the default device it names and the options it leaves
+ * out included: callers match this text. */
 static void print_usage(const char* program) {
     printf("Usage: %s [-DsbdlHOLC3]\n", program);
     puts(
