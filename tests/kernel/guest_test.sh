@@ -48,7 +48,9 @@ if grep -qi 'warning' "$work/build.log"; then
     exit 1
 fi
 
-exec bash "$runner" --work "$work/guest" --timeout 240 \
+# Slab debugging turns a free of memory the driver still points at into a
+# kernel "BUG" line, which the guest script counts as a failure.
+exec bash "$runner" --work "$work/guest" --timeout 240 --append "slub_debug=FZP" \
     --file "$built/standin_mxc_dispdrv/mxc_dispdrv.ko:/guest/mxc_dispdrv.ko" \
     --file "$built/mxc_lcdif/mxc_lcdif.ko:/guest/mxc_lcdif.ko" \
     --file "$work/guest_check/mxc_lcdif_check.ko:/guest/mxc_lcdif_check.ko" \
