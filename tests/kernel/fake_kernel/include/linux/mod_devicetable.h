@@ -3,10 +3,10 @@
 #define FAKE_LINUX_MOD_DEVICETABLE_H
 
 struct of_device_id {
-	char name[32];
-	char type[32];
-	char compatible[128];
-	const void *data;
+    char name[32];
+    char type[32];
+    char compatible[128];
+    const void* data;
 };
 
 #endif

@@ -16,7 +16,7 @@ extern int (*const fake_module_init)(void);
 extern void (*const fake_module_exit)(void);
 extern const char fake_module_license[];
 extern const char fake_module_description[];
-extern const struct of_device_id *const fake_module_of_table;
+extern const struct of_device_id* const fake_module_of_table;
 
 #ifdef __cplusplus
 }
@@ -27,6 +27,6 @@ extern const struct of_device_id *const fake_module_of_table;
 #define MODULE_LICENSE(text) const char fake_module_license[] = text
 #define MODULE_DESCRIPTION(text) const char fake_module_description[] = text
 #define MODULE_DEVICE_TABLE(type, table) \
-	const struct type##_device_id *const fake_module_##type##_table = table
+    const struct type##_device_id* const fake_module_##type##_table = table
 
 #endif

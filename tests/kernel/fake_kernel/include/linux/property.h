@@ -11,8 +11,8 @@
 extern "C" {
 #endif
 
-int device_property_read_string(struct device *dev, const char *propname, const char **val);
-int device_property_read_u32(struct device *dev, const char *propname, u32 *val);
+int device_property_read_string(struct device* dev, const char* propname, const char** val);
+int device_property_read_u32(struct device* dev, const char* propname, u32* val);
 
 #ifdef __cplusplus
 }

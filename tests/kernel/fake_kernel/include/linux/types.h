@@ -16,7 +16,7 @@ typedef __s32 s32;
 typedef unsigned int gfp_t;
 
 struct list_head {
-	struct list_head *next, *prev;
+    struct list_head *next, *prev;
 };
 
 #endif

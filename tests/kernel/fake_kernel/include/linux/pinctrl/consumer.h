@@ -10,7 +10,7 @@ extern "C" {
 
 struct pinctrl;
 
-struct pinctrl *devm_pinctrl_get_select_default(struct device *dev);
+struct pinctrl* devm_pinctrl_get_select_default(struct device* dev);
 
 #ifdef __cplusplus
 }
