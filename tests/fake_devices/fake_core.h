@@ -5,14 +5,17 @@
  * configuration file become fake device nodes, everything else goes through
  * to the C library untouched.
  *
- * Environment (read once, at the first intercepted call):
+ * Environment (read once, at the first intercepted call made once the C
+ * library has set the environment up; earlier calls go straight through):
  *   FAKE_DEVICES_CONFIG  configuration file (absent: nothing is faked)
  *   FAKE_DEVICES_LOG     file every intercepted call is appended to, one line
  *                        each (absent: no log)
  *
  * Configuration, one directive per line, '#' starts a comment:
  *   device <path> <kind>        starts a node; <kind> names a device module
- *                               ("absent": every open fails with ENOENT)
+ *                               ("absent": every open fails with ENOENT),
+ *                               looked up at the node's first open (an
+ *                               unknown kind aborts there)
  *   backing <file>              the node's real descriptor is this file opened
  *                               read-write (frame memory, say); without it a
  *                               fresh anonymous memory file is used
