@@ -7,7 +7,17 @@ set -eu
 build=$1 libdir=$2 source=$3 expected=$4
 shift 4
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/lyrane-outside-XXXXXX")
+# A cross build names its target's library tree and emulator here; the
+# program is then built against that tree and run under the emulator.
+target_tree=${LYRANE_TARGET_SYSROOT:-}
+if [ -n "$target_tree" ]; then
+    # pkg-config moves every path it prints into the tree, except those that
+    # already lie inside it: so does the scratch prefix.
+    mkdir -p "$target_tree/tmp"
+    scratch=$(mktemp -d "$target_tree/tmp/lyrane-outside-XXXXXX")
+else
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/lyrane-outside-XXXXXX")
+fi
 trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
 
@@ -19,8 +29,14 @@ if ! cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; t
     exit 1
 fi
 
-PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
-export PKG_CONFIG_PATH
+if [ -n "$target_tree" ]; then
+    PKG_CONFIG_LIBDIR="$prefix/$libdir/pkgconfig:$LYRANE_TARGET_PKG_CONFIG_LIBDIR"
+    PKG_CONFIG_SYSROOT_DIR=$target_tree
+    export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR
+else
+    PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
+    export PKG_CONFIG_PATH
+fi
 # A program that uses further packages names them in a source line
 # "pkg-config-also: NAME...", and gets their flags through pkg-config too.
 also=$(sed -n 's/^.*pkg-config-also: *//p' "$source" | head -n 1)
@@ -29,7 +45,14 @@ flags=$(pkg-config --cflags --libs liblyrane_playback_processing $also)
 # shellcheck disable=SC2086 # flags are a word list by design
 "$@" -o "$scratch/outside" "$source" $flags
 
-LD_LIBRARY_PATH="$prefix/$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
-    "$scratch/outside" "$scratch" >"$scratch/output.txt"
+if [ -n "$target_tree" ]; then
+    # The emulator hands -E settings to the program alone.
+    # shellcheck disable=SC2086 # the emulator's command is a word list by design
+    $LYRANE_TARGET_EMULATOR -E "LD_LIBRARY_PATH=$prefix/$libdir" \
+        "$scratch/outside" "$scratch" >"$scratch/output.txt"
+else
+    LD_LIBRARY_PATH="$prefix/$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+        "$scratch/outside" "$scratch" >"$scratch/output.txt"
+fi
 diff -u "$expected" "$scratch/output.txt"
 echo "run_outside: $(basename "$source") built from the installed package and printed the expected text"

@@ -1,5 +1,6 @@
 #include "BenchmarkHarness.h"
 
+#include <TargetProgram.h>
 #include <TempDir.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -69,20 +70,15 @@ std::string readAll(int fd) {
     return text;
 }
 
-[[noreturn]] void execInChild(const std::vector<std::string>& arguments, const std::string& cwd,
-                              int stdoutFd, const std::string& stderrPath) {
+// Only async-signal-safe calls after fork: the command is prepared before.
+[[noreturn]] void execInChild(const TargetCommand& command, char* const* argv, char* const* envp,
+                              const std::string& cwd, int stdoutFd, const std::string& stderrPath) {
     const int stderrFd = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (stderrFd < 0 || dup2(stdoutFd, 1) < 0 || dup2(stderrFd, 2) < 0 ||
         (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
         _exit(127);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(benchmarkProgram().c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execve(command.path.c_str(), argv, envp);
     _exit(127);
 }
 
@@ -105,6 +101,11 @@ const std::string& benchmarkProgram() {
 BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::string& cwd) {
     const TempDir scratch;
     const std::string stderrPath = scratch.file("stderr");
+    std::vector<std::string> argv{benchmarkProgram()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const TargetCommand command = targetCommand(benchmarkProgram(), argv);
+    const std::vector<char*> argvPointers = cStrings(command.argv);
+    const std::vector<char*> envPointers = cStrings(command.env);
     int fds[2];
     if (pipe(fds) != 0)
         throw std::runtime_error("pipe failed");
@@ -114,7 +115,7 @@ BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         close(fds[0]);
-        execInChild(arguments, cwd, fds[1], stderrPath);
+        execInChild(command, argvPointers.data(), envPointers.data(), cwd, fds[1], stderrPath);
     }
     close(fds[1]);
     BenchmarkRun run;

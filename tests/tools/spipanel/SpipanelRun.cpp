@@ -1,5 +1,6 @@
 #include "SpipanelRun.h"
 
+#include <TargetProgram.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace {
 
@@ -48,26 +47,19 @@ struct ScratchDir {
     }
 };
 
-int spawnAndWait(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                 const std::string& outPath, const std::string& errPath) {
-    std::vector<char*> argvPtrs, envPtrs;
-    for (const auto& a : argv)
-        argvPtrs.push_back(const_cast<char*>(a.c_str()));
-    argvPtrs.push_back(nullptr);
-    for (const auto& e : env)
-        envPtrs.push_back(const_cast<char*>(e.c_str()));
-    envPtrs.push_back(nullptr);
-
+int spawnAndWait(const TargetCommand& command, const std::string& outPath,
+                 const std::string& errPath) {
+    std::vector<char*> argvPtrs = cStrings(command.argv), envPtrs = cStrings(command.env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
     pid_t pid;
     int rc =
-        posix_spawn(&pid, SPIPANEL_PROGRAM, &actions, nullptr, argvPtrs.data(), envPtrs.data());
+        posix_spawn(&pid, command.path.c_str(), &actions, nullptr, argvPtrs.data(), envPtrs.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
-        throw std::runtime_error("cannot start " SPIPANEL_PROGRAM);
+        throw std::runtime_error("cannot start " + command.path);
     }
     int wstatus;
     if (waitpid(pid, &wstatus, 0) != pid) {
@@ -84,17 +76,14 @@ SpipanelRun runSpipanel(const std::vector<std::string>& args, const std::string&
                       outPath = dir.path + "/out", errPath = dir.path + "/err";
     std::ofstream(configPath) << "sleep log\n" << config;
 
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.push_back(*e);
-    env.push_back(std::string("LD_PRELOAD=") + FAKE_DEVICES_PRELOAD);
-    env.push_back("FAKE_DEVICES_CONFIG=" + configPath);
-    env.push_back("FAKE_DEVICES_LOG=" + logPath);
+    const std::vector<std::string> env{std::string("LD_PRELOAD=") + FAKE_DEVICES_PRELOAD,
+                                       "FAKE_DEVICES_CONFIG=" + configPath,
+                                       "FAKE_DEVICES_LOG=" + logPath};
     std::vector<std::string> argv{"spipanel"};
     argv.insert(argv.end(), args.begin(), args.end());
 
     SpipanelRun run;
-    run.status = spawnAndWait(argv, env, outPath, errPath);
+    run.status = spawnAndWait(targetCommand(SPIPANEL_PROGRAM, argv, env), outPath, errPath);
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     run.log = linesOf(readFile(logPath));
