@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
     const std::string path = std::string(argv[1]) + "/outside.cfg";
     std::ofstream(path) << "AGC = { enabled = true; target_level_db = -20.0; max_gain_db = 12; };\n"
                            "EQUALIZER = { coeff_file = \"speech eq.cfg\"; b0 = [ 1.0, 0.5, 0.1 ];"
-                           " a1 = [ ]; };\n"
-                           "big = 9000000000L;\n";
+                           " a1 = [ ]; };\n";
 
     auto importer = ZIZO_ConfigImport::make_zizo_configimport(ZIZO_ConfigImport::LIBCONFIG);
     if (!importer || importer->import(path) != 0) {
@@ -27,6 +26,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     ZIZO_Config config = importer->getConfig();
+    // Set here rather than read from the file: where long has 32 bits,
+    // libconfig refuses to convert a file's 64-bit integer.
+    config.set<long>("big", 2000000000L);
 
     const ZIZO_Config agc = config.getGroup("AGC.");
     std::cout << "enabled " << agc.get<bool>("enabled") << "\n";

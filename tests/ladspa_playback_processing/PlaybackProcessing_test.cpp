@@ -125,7 +125,8 @@ TEST(PlaybackProcessing, OutputEqualsBlocksComposedInOrderBitForBit) {
 
         Eigen::ArrayXf in(Nblock), out(Nblock), own(Nblock), expected(Nblock);
         std::size_t speechBlocks = 0, pauseBlocks = 0;
-        for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+        for (Eigen::Index start = 0; start + static_cast<Eigen::Index>(Nblock) <= signal.size();
+             start += Nblock) {
             in = signal.segment(start, Nblock);
             ASSERT_TRUE(chain.run(in, out));
             own = in;
@@ -435,7 +436,8 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         Eigen::ArrayXf in(Nblock), out(Nblock);
         PullingConsumer consumer(chain);
         long before = 0;
-        for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+        for (Eigen::Index start = 0; start + static_cast<Eigen::Index>(Nblock) <= signal.size();
+             start += Nblock) {
             if (start == warmUp)
                 before = heap::allocations();
             in = signal.segment(start, Nblock);  // same size: no reallocation

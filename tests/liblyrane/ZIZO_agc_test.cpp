@@ -48,7 +48,8 @@ Eigen::ArrayXf runSamples(ZIZO_agc& agc, const Eigen::ArrayXf& input, unsigned i
     Eigen::ArrayXf output(input.size());
     Eigen::ArrayXf block(Nblock);
     Eigen::ArrayXf out(Nblock);
-    for (Eigen::Index start = 0; start + Nblock <= input.size(); start += Nblock) {
+    for (Eigen::Index start = 0; start + static_cast<Eigen::Index>(Nblock) <= input.size();
+         start += Nblock) {
         block = input.segment(start, Nblock);
         agc.run(block, out, speech);
         output.segment(start, Nblock) = out;
@@ -482,7 +483,8 @@ RealTimeRun runRealTime(const Eigen::ArrayXf& x, unsigned int Nblock, bool decre
     result.output.resize(x.size());
     result.speech.resize(x.size());
     Eigen::ArrayXf block(Nblock);
-    for (Eigen::Index start = 0; start + Nblock <= x.size(); start += Nblock) {
+    for (Eigen::Index start = 0; start + static_cast<Eigen::Index>(Nblock) <= x.size();
+         start += Nblock) {
         block = x.segment(start, Nblock);
         const float maxGainBefore = agc.getMaxGainDb();
         long allocated;
