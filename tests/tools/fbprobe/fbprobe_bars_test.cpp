@@ -2,7 +2,6 @@
 // whose values were worked out by hand from the pattern rules.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,8 +21,12 @@ struct Expected {
 std::vector<std::string> withoutPointers(const std::string& out) {
     std::vector<std::string> lines;
     std::istringstream in(out);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(std::regex_replace(line, std::regex("ptr=[^,]*"), "ptr=P"));
+    for (std::string line; std::getline(in, line);) {
+        const size_t from = line.find("ptr=");
+        if (from != std::string::npos)
+            line.replace(from + 4, line.find(',', from) - from - 4, "P");
+        lines.push_back(line);
+    }
     return lines;
 }
 
