@@ -40,23 +40,23 @@ step --solid 0x1234
 step --bars
 step --grab grab.ppm
 
-depth rgb16 16 832 1000
+depth rgb16 16 816 616
 step --solid 0xf81f
-step --x 831 --y 999 --setpix 0x07e0
+step --x 815 --y 615 --setpix 0x07e0
 step --x 5 --y 7 --setpix 0xabcd --grab grab.ppm
 step --bars
 step --grab grab.ppm
 
-depth pseudo8 8 816 700
+depth pseudo8 8 804 604
 step --solid 155
 palette 100 113
 step --bars
 palette 100 113
-step --x 3 --y 2 --setpix g2 --x 815 --y 699 --setpix '#9'
+step --x 3 --y 2 --setpix g2 --x 803 --y 603 --setpix '#9'
 step --grab grab.ppm
 
-depth xrgb32 32 808 1100
+depth xrgb32 32 808 608
 step --solid 0x00abcdef
 step --bars
 step --grab grab.ppm
-step --x 807 --y 1099 --setpix 0xffffffff --grab grab.ppm
+step --x 807 --y 607 --setpix 0xffffffff --grab grab.ppm
