@@ -34,6 +34,10 @@ struct display {
     size_t line_bytes;
 };
 
+/* Longest channel at 8 bits per pixel: palette entries are 16-bit values
+ * built as 1 << (15 - length + step). */
+#define PALETTE_CHANNEL_MAX 15
+
 /* Palette index ranges loaded at 8 bits per pixel. */
 enum {
     COLOUR_RAMPS = 100,
@@ -104,18 +108,20 @@ static uint8_t* pixel_at(const struct display* d, uint32_t x, uint32_t y) {
     return d->mem + (size_t)x * (d->var.bits_per_pixel / 8) + (size_t)y * d->line_bytes;
 }
 
-static bool visible(const struct display* d, long x, long y) {
-    return x >= 0 && y >= 0 && x < (long)d->var.xres && y < (long)d->var.yres;
+static bool visible(const struct display* d, int64_t x, int64_t y) {
+    return x >= 0 && y >= 0 && x < (int64_t)d->var.xres && y < (int64_t)d->var.yres;
 }
 
 /* Pattern writes and reads are clipped to the visible screen, so marks
- * placed for a normal screen never reach past a tiny one. */
-static void put_visible(const struct display* d, long x, long y, uint32_t value) {
+ * placed for a normal screen never reach past a tiny one. Pattern
+ * coordinates are signed and 64-bit: marks are placed by subtraction from
+ * sizes that may use all 32 bits. */
+static void put_visible(const struct display* d, int64_t x, int64_t y, uint32_t value) {
     if (visible(d, x, y))
         setPixelRGBRaw(pixel_at(d, x, y), d->var.bits_per_pixel, value);
 }
 
-static uint32_t get_visible(const struct display* d, long x, long y) {
+static uint32_t get_visible(const struct display* d, int64_t x, int64_t y) {
     return visible(d, x, y) ? getPixelRGB(pixel_at(d, x, y), d->var.bits_per_pixel) : 0;
 }
 
@@ -130,7 +136,7 @@ static bool depth_supported(unsigned bits_per_pixel) {
  * undefined shift. At 8 bits per pixel a length above 15 would make a
  * palette shift negative. */
 static void check_field(const char* name, const struct fb_bitfield* f, unsigned bits_per_pixel) {
-    unsigned longest = bits_per_pixel == 8 ? 15 : 31;
+    unsigned longest = bits_per_pixel == 8 ? PALETTE_CHANNEL_MAX : 31;
 
     if (f->length > longest || f->offset > 31)
         refuse("unsupported %u bpp format: %s field of %u bits at offset %u", bits_per_pixel, name,
@@ -146,6 +152,15 @@ static void check_format(const struct fb_var_screeninfo* v) {
     check_field("red", &v->red, v->bits_per_pixel);
     check_field("green", &v->green, v->bits_per_pixel);
     check_field("blue", &v->blue, v->bits_per_pixel);
+}
+
+/* m, the length of the shortest colour channel: the grey ramp's steps. */
+static unsigned shortest_channel(const struct fb_var_screeninfo* v) {
+    unsigned m = v->red.length;
+
+    if (v->green.length < m)
+        m = v->green.length;
+    return v->blue.length < m ? v->blue.length : m;
 }
 
 static void close_display(struct display* d) {
@@ -202,11 +217,13 @@ static bool put_cmap(const struct display* d, uint32_t start, uint32_t count, ui
 
 /* Colour ramps from index 100, a grey ramp from 200, then white, black and
  * a colour from custom (the colour text as a decimal number). Lengths are
- * at most 15 (check_field), so every shift stays within 0 to 15. */
+ * at most PALETTE_CHANNEL_MAX (check_field), so every shift stays within 0
+ * to 15 and the ramps within the arrays. */
 static bool load_palette(const struct display* d, uint32_t custom) {
     const unsigned R = d->var.red.length, G = d->var.green.length, B = d->var.blue.length;
-    const unsigned m = R < G ? (R < B ? R : B) : (G < B ? G : B);
-    uint16_t red[48] = {0}, green[48] = {0}, blue[48] = {0};
+    const unsigned m = shortest_channel(&d->var);
+    uint16_t red[3 * PALETTE_CHANNEL_MAX + 3] = {0}, green[3 * PALETTE_CHANNEL_MAX + 3] = {0},
+                                           blue[3 * PALETTE_CHANNEL_MAX + 3] = {0};
     bool ok;
 
     for (unsigned i = 0; i <= R + G + B + 2; i++) {
@@ -430,7 +447,7 @@ struct bars {
     const struct display* d;
     unsigned R, G, B, m, N;
     uint32_t white;
-    long xres, yres;
+    int64_t xres, yres;
 };
 
 static uint32_t rgb_levels(const struct bars* b, unsigned r, unsigned g, unsigned bl) {
@@ -438,7 +455,7 @@ static uint32_t rgb_levels(const struct bars* b, unsigned r, unsigned g, unsigne
            component_bits(bl, &b->d->var.blue);
 }
 
-static unsigned band_of(const struct bars* b, long y) {
+static unsigned band_of(const struct bars* b, int64_t y) {
     return (unsigned)((uint64_t)y * b->N / b->yres);
 }
 
@@ -454,7 +471,7 @@ static void band_levels(const struct bars* b, unsigned o, unsigned levels[3]) {
         levels[2] = o - (b->R + b->G + 1);
 }
 
-static unsigned grey_of(const struct bars* b, long y) {
+static unsigned grey_of(const struct bars* b, int64_t y) {
     return (unsigned)((uint64_t)y * (b->m + 2) / b->yres) + 1;
 }
 
@@ -468,8 +485,8 @@ static uint32_t grey_colour(const struct bars* b, unsigned g) {
 }
 
 /* Centre box: white lines on black above the centre, black on white below. */
-static bool box_pixel(const struct bars* b, long x, long y, uint32_t* value) {
-    long dx = b->xres / 2 - x, dy = b->yres / 2 - y;
+static bool box_pixel(const struct bars* b, int64_t x, int64_t y, uint32_t* value) {
+    int64_t dx = b->xres / 2 - x, dy = b->yres / 2 - y;
     bool line;
 
     if (dx < -49 || dx > 50 || dy < -49 || dy > 50)
@@ -479,7 +496,7 @@ static bool box_pixel(const struct bars* b, long x, long y, uint32_t* value) {
     return true;
 }
 
-static bool first_row_of_band(const struct bars* b, long y) {
+static bool first_row_of_band(const struct bars* b, int64_t y) {
     return y == 0 || band_of(b, y) != band_of(b, y - 1);
 }
 
@@ -488,9 +505,9 @@ static bool starts_group(const struct bars* b, unsigned o) {
 }
 
 /* Corner and edge marks; false where a row has none at x. */
-static bool mark_pixel(const struct bars* b, long x, long y, uint32_t* value) {
-    const long last_x = b->xres - 1, last_y = b->yres - 1;
-    const long from_edge = x < b->xres - x - 1 ? x : last_x - x;
+static bool mark_pixel(const struct bars* b, int64_t x, int64_t y, uint32_t* value) {
+    const int64_t last_x = b->xres - 1, last_y = b->yres - 1;
+    const int64_t from_edge = x < b->xres - x - 1 ? x : last_x - x;
 
     if (y == 0 || y == last_y) {
         if (from_edge > 4)
@@ -518,21 +535,21 @@ static bool mark_pixel(const struct bars* b, long x, long y, uint32_t* value) {
     return false;
 }
 
-static void bars_row(const struct bars* b, long y) {
+static void bars_row(const struct bars* b, int64_t y) {
     unsigned levels[3];
     uint32_t band, grey, value;
 
     band_levels(b, band_of(b, y), levels);
     band = rgb_levels(b, levels[0], levels[1], levels[2]);
     grey = grey_colour(b, grey_of(b, y));
-    for (long x = 0; x < b->xres; x++) {
+    for (int64_t x = 0; x < b->xres; x++) {
         if (!mark_pixel(b, x, y, &value) && !box_pixel(b, x, y, &value))
             value = x < b->xres / 2 ? band : grey;
         put_visible(b->d, x, y, value);
     }
 }
 
-static void print_band(const struct bars* b, long y) {
+static void print_band(const struct bars* b, int64_t y) {
     unsigned o = band_of(b, y), levels[3];
 
     band_levels(b, o, levels);
@@ -552,10 +569,10 @@ static void bars_rgb(const struct display* d) {
                      .xres = d->var.xres,
                      .yres = d->var.yres};
 
-    b.m = b.R < b.G ? (b.R < b.B ? b.R : b.B) : (b.G < b.B ? b.G : b.B);
+    b.m = shortest_channel(&d->var);
     b.N = b.R + b.G + b.B + 3;
     b.white = rgb_levels(&b, 32, 32, 32);
-    for (long y = 0; y < b.yres; y++) {
+    for (int64_t y = 0; y < b.yres; y++) {
         bars_row(&b, y);
         if (first_row_of_band(&b, y))
             print_band(&b, y);
@@ -566,21 +583,21 @@ static void bars_rgb(const struct display* d) {
  * along both edges from each corner. */
 static bool bars_palette(const struct display* d) {
     const unsigned R = d->var.red.length, G = d->var.green.length, B = d->var.blue.length;
-    const unsigned m = R < G ? (R < B ? R : B) : (G < B ? G : B);
-    const long xres = d->var.xres, yres = d->var.yres;
+    const unsigned m = shortest_channel(&d->var);
+    const int64_t xres = d->var.xres, yres = d->var.yres;
     bool ok = load_palette(d, 0);
 
-    for (long y = 0; y < yres; y++)
-        for (long x = 0; x < xres; x++)
+    for (int64_t y = 0; y < yres; y++)
+        for (int64_t x = 0; x < xres; x++)
             put_visible(d, x, y,
                         x < xres / 2 ? (uint8_t)(COLOUR_RAMPS + y * (R + G + B + 3) / yres)
                                      : (uint8_t)(GREY_RAMP + y * (m + 1) / yres));
-    for (long step = 4; step >= 0; step--) {
+    for (int64_t step = 4; step >= 0; step--) {
         uint32_t index = step % 2 ? BLACK_INDEX : WHITE_INDEX;
-        const long corners[4][2] = {{0, 0}, {xres - 1, 0}, {0, yres - 1}, {xres - 1, yres - 1}};
+        const int64_t corners[4][2] = {{0, 0}, {xres - 1, 0}, {0, yres - 1}, {xres - 1, yres - 1}};
 
         for (int c = 0; c < 4; c++) {
-            long x = corners[c][0], y = corners[c][1];
+            int64_t x = corners[c][0], y = corners[c][1];
 
             put_visible(d, x ? x - step : step, y, index);
             put_visible(d, x, y ? y - step : step, index);
