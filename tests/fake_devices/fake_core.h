@@ -5,8 +5,8 @@
  * configuration file become fake device nodes, everything else goes through
  * to the C library untouched.
  *
- * Environment (read once, at the first intercepted call made once the C
- * library has set the environment up; earlier calls go straight through):
+ * Environment (read once, at the first intercepted open or sleep call; a
+ * sanitizer runtime maps memory before the environment can be read):
  *   FAKE_DEVICES_CONFIG  configuration file (absent: nothing is faked)
  *   FAKE_DEVICES_LOG     file every intercepted call is appended to, one line
  *                        each (absent: no log)
