@@ -27,7 +27,7 @@ struct ap0100at_command {
     uint16_t reserved;
     uint32_t parameter_count;
     uint32_t response_count;
-    int32_t result;                             /* filled in by the driver */
+    int32_t result;                            /* filled in by the driver */
     uint16_t response[AP0100AT_COMMAND_WORDS]; /* filled in by the driver */
 };
 

@@ -203,8 +203,7 @@ static int write_variable(const struct ap0100at_session* session, const char* ar
 static int write_register(const struct ap0100at_session* session, const char* arguments) {
     struct ap0100at_access access;
 
-    if (read_register_access(session, arguments, true, "bad 'reg' line\n", &access) !=
-        LINE_DONE)
+    if (read_register_access(session, arguments, true, "bad 'reg' line\n", &access) != LINE_DONE)
         return LINE_FAILED;
     if (ap0100at_ioctl_write(session->device_fd, &access) < 0)
         return fail_call(session, "ioctl(<AP0100AT_IOCTL_REG_WRITE/REG>)");
@@ -235,8 +234,8 @@ static int query_variable(const struct ap0100at_session* session, const char* ar
         return LINE_FAILED;
     if (ap0100at_ioctl_read32(session->device_fd, &access) < 0)
         return fail_call(session, "ioctl(<AP0100AT_IOCTL_REG_READ32>)");
-    fprintf(session->out, "[0x%04x]=0x%0*x (%d)\n", access.address, width->hex_digits,
-            access.value, (int)access.value);
+    fprintf(session->out, "[0x%04x]=0x%0*x (%d)\n", access.address, width->hex_digits, access.value,
+            (int)access.value);
     return LINE_DONE;
 }
 
@@ -244,8 +243,7 @@ static int query_register(const struct ap0100at_session* session, const char* ar
     struct ap0100at_access access;
     int content;
 
-    if (read_register_access(session, arguments, false, "bad '?reg' line\n", &access) !=
-        LINE_DONE)
+    if (read_register_access(session, arguments, false, "bad '?reg' line\n", &access) != LINE_DONE)
         return LINE_FAILED;
     content = ap0100at_ioctl_read(session->device_fd, &access);
     if (content < 0)
@@ -275,8 +273,7 @@ static int read_variable(const struct ap0100at_session* session, const char* arg
 static int read_register(const struct ap0100at_session* session, const char* arguments) {
     struct ap0100at_access access;
 
-    if (read_register_access(session, arguments, true, "bad 'reg' line\n", &access) !=
-        LINE_DONE)
+    if (read_register_access(session, arguments, true, "bad 'reg' line\n", &access) != LINE_DONE)
         return LINE_FAILED;
     if (ap0100at_ioctl_read(session->device_fd, &access) < 0)
         return fail_call(session, "ioctl(<AP0100AT_IOCTL_REG_READ/REG>)");
@@ -286,8 +283,12 @@ static int read_register(const struct ap0100at_session* session, const char* arg
 
 /* No keyword is a prefix of another in the same table. */
 static const struct command apply_commands[] = {
-    {"#", skip_comment},     {"?var", query_variable}, {"?reg", query_register},
-    {"var", write_variable}, {"reg", write_register},  {"cmd", host_command},
+    {"#", skip_comment},
+    {"?var", query_variable},
+    {"?reg", query_register},
+    {"var", write_variable},
+    {"reg", write_register},
+    {"cmd", host_command},
     {NULL, NULL},
 };
 
