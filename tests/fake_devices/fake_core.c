@@ -68,6 +68,8 @@ static struct fake_node* fake_fds[FAKE_MAX_FDS];
 static int fake_log_fd = -1;
 static int fake_sleep_log;
 static pthread_once_t fake_once = PTHREAD_ONCE_INIT;
+static pthread_once_t fake_resolve_once = PTHREAD_ONCE_INIT;
+static int fake_loaded;
 /* Recursive: a device module may call fake_log or fake_node_* from inside an
  * intercepted call that already holds it. */
 static pthread_mutex_t fake_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
@@ -239,13 +241,7 @@ static void* fake_next(const char* name) {
     return symbol;
 }
 
-static void fake_init(void) {
-    const char* config = getenv("FAKE_DEVICES_CONFIG");
-    const char* log = getenv("FAKE_DEVICES_LOG");
-    struct fake_node* node = NULL;
-    char line[4096];
-    FILE* file;
-
+static void fake_resolve(void) {
     real_open = fake_next("open");
     real_openat = fake_next("openat");
     real_close = fake_next("close");
@@ -253,6 +249,15 @@ static void fake_init(void) {
     real_mmap = fake_next("mmap");
     real_nanosleep = fake_next("nanosleep");
     real_clock_nanosleep = fake_next("clock_nanosleep");
+}
+
+static void fake_init(void) {
+    const char* config = getenv("FAKE_DEVICES_CONFIG");
+    const char* log = getenv("FAKE_DEVICES_LOG");
+    struct fake_node* node = NULL;
+    char line[4096];
+    FILE* file;
+
     if (log && *log) {
         fake_log_fd = real_open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fake_log_fd < 0)
@@ -268,8 +273,17 @@ static void fake_init(void) {
     fclose(file);
 }
 
+/* Runs after every FAKE_DEVICE() registration (those have a priority, so
+ * they come first). A sanitizer runtime initialises before any library and
+ * already calls mmap; until then calls pass through with no node known. */
+static void __attribute__((constructor)) fake_mark_loaded(void) {
+    fake_loaded = 1;
+}
+
 static void fake_ready(void) {
-    pthread_once(&fake_once, fake_init);
+    pthread_once(&fake_resolve_once, fake_resolve);
+    if (fake_loaded)
+        pthread_once(&fake_once, fake_init);
 }
 
 const char* fake_node_path(const struct fake_node* node) {

@@ -3,7 +3,8 @@
  * unchanged program (or test executable). It intercepts the C library's
  * open family, close, ioctl, mmap and the sleep calls; paths named in the
  * configuration file become fake device nodes, everything else goes through
- * to the C library untouched.
+ * to the C library untouched. Calls made before the library's constructors
+ * have run (a sanitizer runtime initialising first) go through untouched too.
  *
  * Environment (read once, at the first intercepted call):
  *   FAKE_DEVICES_CONFIG  configuration file (absent: nothing is faked)
@@ -60,9 +61,10 @@ struct fake_device {
 };
 
 void fake_register_device(const struct fake_device* device);
-#define FAKE_DEVICE(var)                                            \
-    static void __attribute__((constructor)) var##_register(void) { \
-        fake_register_device(&var);                                 \
+/* Registers before the core reads its configuration (see fake_core.c). */
+#define FAKE_DEVICE(var)                                                 \
+    static void __attribute__((constructor(200))) var##_register(void) { \
+        fake_register_device(&var);                                      \
     }
 
 const char* fake_node_path(const struct fake_node* node);
