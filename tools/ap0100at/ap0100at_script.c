@@ -42,8 +42,6 @@ struct command {
     command_handler handle; /* gets the text after the keyword */
 };
 
-/* ---- reporting ---- */
-
 static int fail(const struct ap0100at_session* session, const char* message) {
     fputs(message, session->err);
     return LINE_FAILED;
@@ -56,8 +54,6 @@ static int fail_call(const struct ap0100at_session* session, const char* call) {
     fprintf(session->err, "%s: %s\n", call, strerror(error));
     return LINE_FAILED;
 }
-
-/* ---- number syntax ---- */
 
 static const char* skip_space(const char* text) {
     while (isspace((unsigned char)*text))
@@ -93,8 +89,6 @@ static bool read_field(const char** text, char separator, unsigned long long max
     *text = at;
     return true;
 }
-
-/* ---- record building ---- */
 
 /* The width directly after a variable keyword, 16 when there is none.
  * Returns LINE_DONE, or LINE_FAILED after reporting. */
@@ -179,8 +173,6 @@ static int read_command(const struct ap0100at_session* session, const char* text
     command->response_count = (uint32_t)wanted;
     return LINE_DONE;
 }
-
-/* ---- commands ---- */
 
 static int skip_comment(const struct ap0100at_session* session, const char* arguments) {
     (void)session;
@@ -304,8 +296,6 @@ static const struct command run_read_commands[] = {
     {"reg", read_register},
     {NULL, NULL},
 };
-
-/* ---- lines ---- */
 
 static int unsupported(const struct ap0100at_session* session, const char* text) {
     fprintf(session->err, "unsupported command '%s'\n", text);
