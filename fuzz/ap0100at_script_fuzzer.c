@@ -41,14 +41,17 @@ static bool number_at(const char** text, unsigned long long* value) {
 }
 
 /* Page and offset as the line names them: the two numbers after the "="
- * of the first "var" keyword that is followed by digits and "=". A second,
+ * of the first "var" keyword that is followed by a number and "=". A second,
  * simpler reading than the unit's own; false when it finds none. */
 static bool named_variable(const char* line, unsigned long long* page, unsigned long long* offset) {
     for (const char* at = line; (at = strcasestr(at, "var")) != NULL; at++) {
         const char* text = at + 3;
+        char* after_width;
 
-        while (isdigit((unsigned char)*text))
-            text++;
+        if (isdigit((unsigned char)*text)) {
+            strtoull(text, &after_width, 0); /* the width, any C number */
+            text = after_width;
+        }
         while (isspace((unsigned char)*text))
             text++;
         if (*text != '=')
