@@ -239,20 +239,14 @@ static void* fake_next(const char* name) {
     return symbol;
 }
 
-static void fake_init(void) {
+/* Reads FAKE_DEVICES_CONFIG and FAKE_DEVICES_LOG into an empty seam. */
+static void fake_load(void) {
     const char* config = getenv("FAKE_DEVICES_CONFIG");
     const char* log = getenv("FAKE_DEVICES_LOG");
     struct fake_node* node = NULL;
     char line[4096];
     FILE* file;
 
-    real_open = fake_next("open");
-    real_openat = fake_next("openat");
-    real_close = fake_next("close");
-    real_ioctl = fake_next("ioctl");
-    real_mmap = fake_next("mmap");
-    real_nanosleep = fake_next("nanosleep");
-    real_clock_nanosleep = fake_next("clock_nanosleep");
     if (log && *log) {
         fake_log_fd = real_open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fake_log_fd < 0)
@@ -268,8 +262,50 @@ static void fake_init(void) {
     fclose(file);
 }
 
+static void fake_init(void) {
+    real_open = fake_next("open");
+    real_openat = fake_next("openat");
+    real_close = fake_next("close");
+    real_ioctl = fake_next("ioctl");
+    real_mmap = fake_next("mmap");
+    real_nanosleep = fake_next("nanosleep");
+    real_clock_nanosleep = fake_next("clock_nanosleep");
+    fake_load();
+}
+
+/* Drops every node with its settings and state, and the log. */
+static void fake_forget(void) {
+    for (int i = 0; i < fake_n_nodes; i++) {
+        struct fake_node* node = &fake_nodes[i];
+
+        free(node->path);
+        free(node->kind);
+        free(node->backing);
+        for (int k = 0; k < node->n_settings; k++) {
+            free(node->settings[k].key);
+            free(node->settings[k].value);
+        }
+        free(node->state);
+        memset(node, 0, sizeof *node);
+    }
+    fake_n_nodes = 0;
+    memset(fake_fds, 0, sizeof fake_fds);
+    fake_sleep_log = 0;
+    if (fake_log_fd >= 0)
+        real_close(fake_log_fd);
+    fake_log_fd = -1;
+}
+
 static void fake_ready(void) {
     pthread_once(&fake_once, fake_init);
+}
+
+void fake_devices_reload(void) {
+    fake_ready();
+    pthread_mutex_lock(&fake_lock);
+    fake_forget();
+    fake_load();
+    pthread_mutex_unlock(&fake_lock);
 }
 
 const char* fake_node_path(const struct fake_node* node) {
