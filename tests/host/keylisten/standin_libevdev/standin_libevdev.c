@@ -25,7 +25,8 @@ static int holding, released;
 void standin_script(int new_status, const struct standin_step* steps, size_t count) {
     if (count > STANDIN_MAX_STEPS)
         abort();
-    memcpy(script, steps, count * sizeof *steps);
+    if (count > 0)
+        memcpy(script, steps, count * sizeof *steps);
     script_length = count;
     next_step = 0;
     script_new_status = new_status;
