@@ -76,7 +76,8 @@ static int (*real_open)(const char*, int, ...);
 static int (*real_openat)(int, const char*, int, ...);
 static int (*real_close)(int);
 static int (*real_ioctl)(int, unsigned long, ...);
-static void* (*real_mmap)(void*, size_t, int, int, int, off_t);
+/* mmap64 carries every offset: off_t is 32 bits on the device's ABI. */
+static void* (*real_mmap64)(void*, size_t, int, int, int, off64_t);
 static int (*real_nanosleep)(const struct timespec*, struct timespec*);
 static int (*real_clock_nanosleep)(clockid_t, int, const struct timespec*, struct timespec*);
 
@@ -267,7 +268,7 @@ static void fake_init(void) {
     real_openat = fake_next("openat");
     real_close = fake_next("close");
     real_ioctl = fake_next("ioctl");
-    real_mmap = fake_next("mmap");
+    real_mmap64 = fake_next("mmap64");
     real_nanosleep = fake_next("nanosleep");
     real_clock_nanosleep = fake_next("clock_nanosleep");
     fake_load();
@@ -554,7 +555,7 @@ int ioctl(int fd, unsigned long request, ...) {
     return result;
 }
 
-void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) {
     struct fake_node* node;
     void* mapped;
     int err;
@@ -562,7 +563,7 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
     fake_ready();
     node = fake_node_of(fd);
     if (!node)
-        return real_mmap(addr, length, prot, flags, fd, offset);
+        return real_mmap64(addr, length, prot, flags, fd, offset);
     pthread_mutex_lock(&fake_lock);
     err = fake_injected(node, "mmap", ++node->mmaps, 0, 0);
     pthread_mutex_unlock(&fake_lock);
@@ -572,7 +573,7 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
         errno = err;
         return MAP_FAILED;
     }
-    mapped = real_mmap(addr, length, prot, flags, fd, offset);
+    mapped = real_mmap64(addr, length, prot, flags, fd, offset);
     err = errno;
     if (mapped == MAP_FAILED)
         fake_log("mmap %s %zu %lld -> -1 %s", node->path, length, (long long)offset,
@@ -583,8 +584,8 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
     return mapped;
 }
 
-void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
-    return mmap(addr, length, prot, flags, fd, offset);
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
+    return mmap64(addr, length, prot, flags, fd, offset);
 }
 
 static long long fake_microseconds(const struct timespec* t) {
