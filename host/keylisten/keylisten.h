@@ -45,7 +45,8 @@ typedef void (*keylisten_log_callback)(const char* level, const char* message);
 
 /* Logs DEBUG "Start native keyboard listener", stores the path and the two
  * callbacks, runs run on the calling thread until it returns, then logs
- * DEBUG "Exit native keyboard listener". */
+ * DEBUG "Exit native keyboard listener". The path is kept, not copied: it
+ * must stay valid until registerCallback returns. */
 void registerCallback(const char* path, keylisten_event_callback callback,
                       keylisten_log_callback logger);
 
@@ -54,14 +55,15 @@ void registerCallback(const char* path, keylisten_event_callback callback,
  * After a stop the loop ends once the blocking read returns, that is with
  * the next event from the device (which is still published). Because the
  * flag is set again at each start, a stop that comes before run has set it
- * is forgotten: stop a listener only once it is running.
+ * is forgotten; a caller that may stop a listener that early repeats stop
+ * until the listener's thread has returned.
  * When the kernel dropped events, the replayed state events are published
  * after an INFO "Sync events" each. A read that fails ends the loop with
  * INFO "Failed to handle events" and DEBUG <system error>.
  * Returns 0 after the loop ended (a failed read included), -1 when the
- * device cannot be opened (INFO "Failed to open device"), -2 when libevdev
- * cannot be set up on it (INFO "Failed to init libevdev", DEBUG <system
- * error>). The device is closed again on every way out. */
+ * device cannot be opened or file is null (INFO "Failed to open device"),
+ * -2 when libevdev cannot be set up on it (INFO "Failed to init libevdev",
+ * DEBUG <system error>). The device is closed again on every way out. */
 int run(void);
 
 /* Asks the loop to end: clears running. */
