@@ -1,5 +1,5 @@
 // libtalvanehid against the fake hiddev board, preloaded into this
-// executable: each case writes its board and has the preload read it again.
+// executable: each case writes its boards and has the preload read them.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/hiddev.h>
@@ -21,13 +21,19 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string request(unsigned long code) {
-    return std::to_string(code);
+Lines operator+(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A node setting that fails the nth call (0: every call) of a request.
+std::string failing(unsigned long request, int nth = 0) {
+    return "fail ioctl EIO " + std::to_string(nth) + " " + std::to_string(request) + "\n";
 }
 
 class Board : public ::testing::Test {
   protected:
-    // Every node's lines, then "sleep log" so waiting costs no time.
+    // The nodes' lines; pauses are logged instead of slept.
     void start(const std::string& nodes) {
         const std::string config = dir.write("devices.cfg", "sleep log\n" + nodes);
         setenv("FAKE_DEVICES_CONFIG", config.c_str(), 1);
@@ -40,23 +46,19 @@ class Board : public ::testing::Test {
     int open(int number) {
         int fd = openHID(number);
         EXPECT_GE(fd, 0) << "node " << number;
-        readLog();  // the open is not part of what a case checks
+        readLog();
         return fd;
     }
 
-    // The board's lines, opens, closes and pauses logged since the last
-    // call (the core's ioctl lines are left out).
+    // What the log gained since the last call, without the core's ioctl
+    // lines (the board logs its own).
     Lines readLog() {
         std::ifstream in(dir.file("devices.log"));
         Lines lines;
         std::string line;
-        for (size_t n = 0; std::getline(in, line); n++) {
-            if (n < seen)
-                continue;
-            seen = n + 1;
-            if (line.rfind("ioctl ", 0) != 0)
+        for (size_t n = 0; std::getline(in, line); n++)
+            if (n >= seen && (seen = n + 1) && line.rfind("ioctl ", 0) != 0)
                 lines.push_back(line);
-        }
         return lines;
     }
 
@@ -70,10 +72,12 @@ class Board : public ::testing::Test {
     size_t seen = 0;
 };
 
-// The lines of one command going out: each byte in its usage of feature
-// report 1, then the report.
-Lines sent(const std::vector<int>& bytes) {
+// A command going out: each byte into its usage of feature report 1, then
+// the report; full requests are zero after the bytes given.
+Lines sent(std::vector<int> bytes, bool full = true) {
     Lines lines;
+    if (full)
+        bytes.resize(48, 0);
     for (size_t i = 0; i < bytes.size(); i++)
         lines.push_back("hiddev SUSAGE 3 1 " + std::to_string(i) + " = " +
                         std::to_string(bytes[i]));
@@ -81,27 +85,24 @@ Lines sent(const std::vector<int>& bytes) {
     return lines;
 }
 
-// A whole 48-byte request: the leading bytes given, the rest zero.
-Lines sentFull(std::vector<int> bytes) {
-    bytes.resize(48, 0);
-    return sent(bytes);
+// One pause and status fetch per status.
+Lines waited(const std::vector<int>& statuses) {
+    Lines lines;
+    for (int status : statuses)
+        lines = lines + Lines{"sleep 10000", "hiddev GREPORT 3 1",
+                              "hiddev GUSAGE 3 1 0 -> " + std::to_string(status)};
+    return lines;
 }
 
-Lines answerRound(int status) {
-    return {"sleep 10000", "hiddev GREPORT 3 1",
-            "hiddev GUSAGE 3 1 0 -> " + std::to_string(status)};
+Lines read(int firstUsage, const std::vector<int>& values) {
+    Lines lines;
+    for (size_t i = 0; i < values.size(); i++)
+        lines.push_back("hiddev GUSAGE 3 1 " + std::to_string(firstUsage + i) + " -> " +
+                        std::to_string(values[i]));
+    return lines;
 }
 
-Lines featureRead(int usage, int value) {
-    return {"hiddev GUSAGE 3 1 " + std::to_string(usage) + " -> " + std::to_string(value)};
-}
-
-Lines operator+(Lines a, const Lines& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-TEST_F(Board, DeviceCountStopsAtTheFirstNodeThatWillNotOpen) {
+TEST_F(Board, DeviceCountOpenAndClose) {
     start(
         "device /dev/usb/hiddev0 hiddev\n"
         "device /dev/usb/hiddev1 hiddev\n"
@@ -110,36 +111,21 @@ TEST_F(Board, DeviceCountStopsAtTheFirstNodeThatWillNotOpen) {
     EXPECT_EQ(getHidDeviceCount(), 2);
     Lines log = readLog();
     ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(log[0].rfind("open /dev/usb/hiddev0 -> ", 0), 0u);
     EXPECT_EQ(log[1], "close /dev/usb/hiddev0");
-    EXPECT_EQ(log[2].rfind("open /dev/usb/hiddev1 -> ", 0), 0u);
     EXPECT_EQ(log[3], "close /dev/usb/hiddev1");
     EXPECT_EQ(log[4], "open /dev/usb/hiddev2 -> -1 ENOENT");
-}
 
-TEST_F(Board, NoDevicesWhenNodeZeroWillNotOpen) {
     start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "fail open EACCES\n"
+        "device /dev/usb/hiddev0 hiddev\nfail open EACCES\n"
         "device /dev/usb/hiddev1 hiddev\n");
     EXPECT_EQ(getHidDeviceCount(), 0);
-    EXPECT_EQ(readLog(), Lines{"open /dev/usb/hiddev0 -> -1 EACCES"});
-}
-
-TEST_F(Board, OpenAndClose) {
-    start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "fail open EACCES\n"
-        "device /dev/usb/hiddev2 absent\n");
     captureOutput();
-    EXPECT_EQ(openHID(1), -EACCES);
-    EXPECT_EQ(openHID(2), -ENOENT);
+    EXPECT_EQ(openHID(0), -EACCES);
+    EXPECT_EQ(openHID(2), -ENOENT);  // not faked: no such node here
     EXPECT_EQ(output(),
-              "Can't open /dev/usb/hiddev1: Permission denied\n"
+              "Can't open /dev/usb/hiddev0: Permission denied\n"
               "Can't open /dev/usb/hiddev2: No such file or directory\n");
-
-    int fd = openHID(0);
+    int fd = openHID(1);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(closeHID(fd), 0);
     EXPECT_EQ(closeHID(fd), -1);
@@ -149,204 +135,119 @@ TEST_F(Board, DeviceInfoRecord) {
     start(
         "device /dev/usb/hiddev0 hiddev\n"
         "devinfo 3 2 7 0 0x1234 0xabcd 0xfffe 1\n"
-        "string1 Maker GmbH\n"
-        "string2 Board\n"
-        "string4_fill 0x41\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "fail ioctl EIO 0 " +
-        request(HIDIOCGDEVINFO) + "\n");
+        "string1 Maker GmbH\nstring2 Board\nstring4_fill 0x41\n"
+        "device /dev/usb/hiddev1 hiddev\n" +
+        failing(HIDIOCGDEVINFO));
     // Exactly the record's size on the heap, so a write past it is caught.
-    const size_t size = 2576;
-    std::unique_ptr<unsigned char[]> record(new unsigned char[size]);
-    memset(record.get(), 0x5a, size);
+    std::unique_ptr<unsigned char[]> record(new unsigned char[2576]);
+    memset(record.get(), 'Z', 2576);
     auto* info = reinterpret_cast<talvanehid_device_info*>(record.get());
+    auto slot = [&](int k) { return reinterpret_cast<char*>(&record[16 + (k - 1) * 256]); };
 
-    int fd = open(0);
-    EXPECT_EQ(getDeviceInfo(fd, info), 0);
+    EXPECT_EQ(getDeviceInfo(open(0), info), 0);
     const unsigned char head[16] = {2,    0,    0,    0,    7,    0,    0,    0,
                                     0x34, 0x12, 0xcd, 0xab, 0xfe, 0xff, 0xff, 0xff};
     EXPECT_EQ(memcmp(record.get(), head, 16), 0);
-    EXPECT_EQ(info->version, -2);
-    EXPECT_STREQ(reinterpret_cast<char*>(&record[16]), "Maker GmbH");
-    EXPECT_STREQ(reinterpret_cast<char*>(&record[16 + 256]), "Board");
-    // String 3 failed: its slot is as it was.
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(&record[16 + 512]), 256), std::string(256, 'Z'));
-    // String 4 came without an end: cut to 255 bytes and ended.
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(&record[16 + 768])), std::string(255, 'A'));
-    for (int slot = 4; slot < 10; slot++)
-        EXPECT_EQ(record[16 + slot * 256], 0x5a) << "slot " << slot + 1;
+    EXPECT_STREQ(slot(1), "Maker GmbH");
+    EXPECT_STREQ(slot(2), "Board");
+    EXPECT_EQ(std::string(slot(3), 256), std::string(256, 'Z'));  // failed: as it was
+    EXPECT_EQ(std::string(slot(4)), std::string(255, 'A'));       // no end: cut and ended
     Lines expected{"hiddev GDEVINFO"};
     for (int k = 1; k <= 10; k++)
         expected.push_back("hiddev GSTRING " + std::to_string(k));
     EXPECT_EQ(readLog(), expected);
 
-    EXPECT_EQ(getDeviceInfo(fd, nullptr), -1);
-    int failing = open(1);
-    memset(record.get(), 0x5a, size);
-    EXPECT_EQ(getDeviceInfo(failing, info), -1);
-    EXPECT_EQ(record[0], 0x5a);
-    EXPECT_EQ(record[16], 0x5a);
-    EXPECT_EQ(readLog(), Lines{});
+    memset(record.get(), 'Z', 2576);
+    EXPECT_EQ(getDeviceInfo(open(1), info), -1);
+    EXPECT_EQ(getDeviceInfo(open(0), nullptr), -1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(record.get()), 2576), std::string(2576, 'Z'));
 }
 
-TEST_F(Board, Inputs) {
-    std::string digital, analog;
-    for (int i = 0; i < 32; i++)
-        digital += i % 3 == 0 ? " 1" : " 0";
+TEST_F(Board, InputsAndOutputs) {
     start(
         "device /dev/usb/hiddev0 hiddev\n"
-        "input1" +
-        digital +
-        "\n"
+        "input1 1 0 0 1 0 0 1 0 0 1 0 0 1 0 0 1 0 0 1 0 0 1 0 0 1 0 0 1 0 0 1 1\n"
         "input2 0 1 4095 65535 32768 5 6 7 8 9 10 11 12 13 14 1000\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "fail ioctl EIO 3 " +
-        request(HIDIOCGUSAGE) +
-        "\n"
-        "device /dev/usb/hiddev2 hiddev\n"
-        "fail ioctl EIO 0 " +
-        request(HIDIOCGREPORT) + "\n");
+        "outputs 8\n"
+        "device /dev/usb/hiddev1 hiddev\n" +
+        failing(HIDIOCGUSAGE, 3) + failing(HIDIOCSREPORT) + "device /dev/usb/hiddev2 hiddev\n" +
+        failing(HIDIOCGREPORT));
     int fd = open(0);
-
     unsigned char bits[32];
-    memset(bits, 0xee, sizeof bits);
     EXPECT_EQ(readDigitalIn(fd, bits), 1);
-    Lines expected{"hiddev GREPORT 1 1"};
-    for (int i = 0; i < 32; i++) {
-        EXPECT_EQ(bits[i], i % 3 == 0 ? 1 : 0) << "input " << i;
-        expected.push_back("hiddev GUSAGE 1 1 " + std::to_string(i) + " -> " +
-                           (i % 3 == 0 ? "1" : "0"));
-    }
-    EXPECT_EQ(readLog(), expected);
-
+    for (int i = 0; i < 32; i++)
+        EXPECT_EQ(bits[i], i % 3 == 0 || i == 31 ? 1 : 0) << "input " << i;
     uint16_t levels[16];
     EXPECT_EQ(readAnalogIn(fd, levels), 1);
     const uint16_t want[16] = {0, 1, 4095, 65535, 32768, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 1000};
-    for (int i = 0; i < 16; i++)
-        EXPECT_EQ(levels[i], want[i]) << "input " << i;
+    EXPECT_EQ(memcmp(levels, want, sizeof want), 0);
     Lines log = readLog();
-    ASSERT_EQ(log.size(), 17u);
-    EXPECT_EQ(log[0], "hiddev GREPORT 1 2");
-    EXPECT_EQ(log[16], "hiddev GUSAGE 1 2 15 -> 1000");
+    ASSERT_EQ(log.size(), 50u);
+    EXPECT_EQ(log[0], "hiddev GREPORT 1 1");
+    EXPECT_EQ(log[32], "hiddev GUSAGE 1 1 31 -> 1");
+    EXPECT_EQ(log[33], "hiddev GREPORT 1 2");
+    EXPECT_EQ(log[49], "hiddev GUSAGE 1 2 15 -> 1000");
+
+    EXPECT_EQ(writeDigitalOut(fd, 5, 1), 1);
+    EXPECT_EQ(writeDigitalOut(fd, 0, 7), 1);
+    EXPECT_EQ(readLog(),
+              (Lines{"hiddev SUSAGE 2 1 5 = 1", "hiddev SREPORT 2 1 outputs 0 0 0 0 0 1 0 0",
+                     "hiddev SUSAGE 2 1 0 = 7", "hiddev SREPORT 2 1 outputs 7 0 0 0 0 1 0 0"}));
 
     EXPECT_EQ(readDigitalIn(fd, nullptr), 0);
     EXPECT_EQ(readAnalogIn(fd, nullptr), 0);
     EXPECT_EQ(readLog(), Lines{});
-
     captureOutput();
-    EXPECT_EQ(readDigitalIn(open(1), bits), 0);
-    EXPECT_EQ(output(), "Error: HIDIOCGUSAGE\n");
-    EXPECT_EQ(readLog().size(), 3u);  // the report and two usages before the failure
-    captureOutput();
+    EXPECT_EQ(writeDigitalOut(fd, 8, 1), 0);  // outputs 0 to 7 only
+    int failing = open(1);
+    EXPECT_EQ(readDigitalIn(failing, bits), 0);
+    EXPECT_EQ(writeDigitalOut(failing, 2, 1), 0);
     EXPECT_EQ(readAnalogIn(open(2), levels), 0);
-    EXPECT_EQ(output(), "Error: HIDIOCGREPORT\n");
+    EXPECT_EQ(output(),
+              "Error: HIDIOCSUSAGE\nError: HIDIOCGUSAGE\nError: HIDIOCSREPORT\n"
+              "Error: HIDIOCGREPORT\n");
 }
 
-TEST_F(Board, DigitalOutputs) {
+TEST_F(Board, CommandsAndTheirAnswers) {
     start(
         "device /dev/usb/hiddev0 hiddev\n"
-        "outputs 8\n"
+        "status 1 2 1 3\nanswer 0x11 0x22 0xff 3 4 0x80 9\n"
         "device /dev/usb/hiddev1 hiddev\n"
-        "fail ioctl EIO 0 " +
-        request(HIDIOCSREPORT) + "\n");
+        "status 2 7\n" +
+        failing(HIDIOCSUSAGE, 52) + failing(HIDIOCGREPORT, 3));
     int fd = open(0);
-    EXPECT_EQ(writeDigitalOut(fd, 5, 1), 1);
-    EXPECT_EQ(writeDigitalOut(fd, 0, 1), 1);
-    EXPECT_EQ(readLog(),
-              (Lines{"hiddev SUSAGE 2 1 5 = 1", "hiddev SREPORT 2 1 outputs 0 0 0 0 0 1 0 0",
-                     "hiddev SUSAGE 2 1 0 = 1", "hiddev SREPORT 2 1 outputs 1 0 0 0 0 1 0 0"}));
-
-    captureOutput();
-    EXPECT_EQ(writeDigitalOut(fd, 8, 1), 0);  // the board has outputs 0 to 7
-    EXPECT_EQ(writeDigitalOut(open(1), 2, 1), 0);
-    EXPECT_EQ(output(), "Error: HIDIOCSUSAGE\nError: HIDIOCSREPORT\n");
-}
-
-TEST_F(Board, EraseSendsThePatternAndAwaitsNothing) {
-    start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "fail ioctl EIO 4 " +
-        request(HIDIOCSUSAGE) + "\n");
-    EXPECT_EQ(eraseDevice(open(0)), 1);
-    EXPECT_EQ(readLog(), sentFull({0x01, 0x02, 0x5a, 0xc3, 0x17, 0x8e, 0x2b, 0x94}));
-
-    captureOutput();
-    EXPECT_EQ(eraseDevice(open(1)), 0);
-    EXPECT_EQ(output(), "Error: HIDIOCSUSAGE\n");
-    EXPECT_EQ(readLog(), (Lines{"hiddev SUSAGE 3 1 0 = 1", "hiddev SUSAGE 3 1 1 = 2",
-                                "hiddev SUSAGE 3 1 2 = 90"}));
-}
-
-TEST_F(Board, SetLedsWaitsThroughBusyRounds) {
-    start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "status 1 2 1 3\n"
-        "answer 0x11 0x22 0x33\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "status 2 7\n"
-        "answer 0x11 0x22\n");
-    int fd = open(0);
-    unsigned char a = 0, b = 0;
+    unsigned char a = 0, b = 0, detection[7];
+    memset(detection, 0xee, sizeof detection);
     EXPECT_EQ(setLEDs(fd, 0x0f, 0x80, 0xff, &a, &b), 1);
     EXPECT_EQ(a, 0x11);
     EXPECT_EQ(b, 0x22);
-    EXPECT_EQ(readLog(), sentFull({0x01, 0x03, 0x0f, 0x80, 0xff}) + answerRound(1) +
-                             answerRound(2) + answerRound(1) + answerRound(3) +
-                             featureRead(2, 0x11) + featureRead(3, 0x22));
+    EXPECT_EQ(getLedOpenDetection(fd, detection), 1);
+    const unsigned char leds[7] = {0x11, 0x22, 0xff, 3, 4, 0x80, 0xee};
+    EXPECT_EQ(memcmp(detection, leds, 7), 0);
+    EXPECT_EQ(setCodecIO(fd, 0x42), 1);
+    EXPECT_EQ(eraseDevice(fd), 1);
+    EXPECT_EQ(readLog(), sent({0x01, 0x03, 0x0f, 0x80, 0xff}) + waited({1, 2, 1, 3}) +
+                             read(2, {0x11, 0x22}) + sent({0x01, 0x04}) + waited({1, 2, 1, 3}) +
+                             read(2, {0x11, 0x22, 0xff, 3, 4, 0x80}) + sent({0x01, 0x05, 0x42}) +
+                             waited({1, 2, 1, 3}) +
+                             sent({0x01, 0x02, 0x5a, 0xc3, 0x17, 0x8e, 0x2b, 0x94}));
 
     EXPECT_EQ(setLEDs(fd, 1, 2, 3, nullptr, &b), 0);
     EXPECT_EQ(setLEDs(fd, 1, 2, 3, &a, nullptr), 0);
+    EXPECT_EQ(getLedOpenDetection(fd, nullptr), 0);
     EXPECT_EQ(readLog(), Lines{});
 
-    // A failure code ends the wait without a message and stores nothing.
+    // A failure code ends the wait without a message and stores nothing;
+    // failed requests name themselves.
     a = b = 0;
+    fd = open(1);
     captureOutput();
-    EXPECT_EQ(setLEDs(open(1), 4, 5, 6, &a, &b), 0);
-    EXPECT_EQ(output(), "");
-    EXPECT_EQ(a, 0);
-    EXPECT_EQ(b, 0);
-    EXPECT_EQ(readLog(), sentFull({0x01, 0x03, 4, 5, 6}) + answerRound(2) + answerRound(7));
-}
-
-TEST_F(Board, LedOpenDetection) {
-    start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "answer 1 0 0xff 3 4 0x80 9\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "status 0\n");
-    unsigned char detection[7];
-    memset(detection, 0xee, sizeof detection);
-    EXPECT_EQ(getLedOpenDetection(open(0), detection), 1);
-    const unsigned char want[7] = {1, 0, 0xff, 3, 4, 0x80, 0xee};
-    EXPECT_EQ(memcmp(detection, want, 7), 0);
-    Lines expected = sentFull({0x01, 0x04}) + answerRound(3);
-    const int answer[6] = {1, 0, 255, 3, 4, 128};
-    for (int i = 0; i < 6; i++)
-        expected = expected + featureRead(2 + i, answer[i]);
-    EXPECT_EQ(readLog(), expected);
-
-    int failing = open(1);
-    EXPECT_EQ(getLedOpenDetection(failing, detection), 0);
-    EXPECT_EQ(getLedOpenDetection(failing, nullptr), 0);
-    EXPECT_EQ(readLog(), sentFull({0x01, 0x04}) + answerRound(0));
-}
-
-TEST_F(Board, SetCodecIo) {
-    start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "status 1 3\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "fail ioctl EIO 2 " +
-        request(HIDIOCGREPORT) + "\n");
-    EXPECT_EQ(setCodecIO(open(0), 0x42), 1);
-    EXPECT_EQ(readLog(), sentFull({0x01, 0x05, 0x42}) + answerRound(1) + answerRound(3));
-
-    captureOutput();
-    int fd = open(1);
-    EXPECT_EQ(setCodecIO(fd, 0x43), 1);  // the first fetch succeeds
-    EXPECT_EQ(setCodecIO(fd, 0x44), 0);  // the second fails
-    EXPECT_EQ(output(), "Error: HIDIOCGREPORT\n");
+    EXPECT_EQ(setLEDs(fd, 4, 5, 6, &a, &b), 0);
+    EXPECT_EQ(a + b, 0);
+    EXPECT_EQ(readLog(), sent({0x01, 0x03, 4, 5, 6}) + waited({2, 7}));
+    EXPECT_EQ(eraseDevice(fd), 0);  // usage 3 of the second request fails
+    EXPECT_EQ(setCodecIO(fd, 1), 0);
+    EXPECT_EQ(output(), "Error: HIDIOCSUSAGE\nError: HIDIOCGREPORT\n");
 }
 
 TEST_F(Board, ABusyBoardIsPolledForAsLongAsItTakes) {
@@ -356,82 +257,63 @@ TEST_F(Board, ABusyBoardIsPolledForAsLongAsItTakes) {
     start("device /dev/usb/hiddev0 hiddev\nstatus" + busy + " 3\n");
     EXPECT_EQ(setCodecIO(open(0), 1), 1);
     Lines log = readLog();
-    size_t pauses = 0;
-    for (const std::string& line : log)
-        pauses += line == "sleep 10000";
-    EXPECT_EQ(pauses, 201u);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "sleep 10000"), 201);
     EXPECT_EQ(log.back(), "hiddev GUSAGE 3 1 0 -> 3");
 }
 
-TEST_F(Board, ControlRequestLengths) {
-    std::string answer44 = "answer 0x5a 44";
-    for (int i = 0; i < 44; i++)
-        answer44 += " " + std::to_string(100 + i);
+TEST_F(Board, ControlLengthsAndAnswerCounts) {
+    std::string longest = "answer 0x5a 44";
+    std::vector<int> request{0x01, 0x07, 0x34, 44}, answer;
+    unsigned char data[45];
+    for (int i = 0; i < 45; i++) {
+        data[i] = (unsigned char)(i + 1);
+        longest += " " + std::to_string(100 + i);
+        request.push_back(i + 1);
+        answer.push_back(100 + i);
+    }
+    request.resize(48);
+    answer.resize(44);
     start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "answer 0xa5 0\n"
+        "device /dev/usb/hiddev0 hiddev\nanswer 0xa5 0\n"
         "device /dev/usb/hiddev1 hiddev\n" +
-        answer44 + "\n");
-    std::unique_ptr<unsigned char[]> answer(new unsigned char[46]);
+        longest + "\n" +
+        "device /dev/usb/hiddev2 hiddev\nanswer 0x5a 45\n"
+        "device /dev/usb/hiddev3 hiddev\nstatus 1 9\n" +
+        failing(HIDIOCSREPORT, 2));
+    // Exactly the 46 bytes a caller must supply, so a write past them is caught.
+    std::unique_ptr<unsigned char[]> reply(new unsigned char[46]);
+
     int fd = open(0);
-    EXPECT_EQ(control(fd, 0x33, nullptr, 0, answer.get()), 0);
-    EXPECT_EQ(answer[0], 0xa5);
-    EXPECT_EQ(answer[1], 0);
-    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x33, 0}) + answerRound(3) + featureRead(2, 0xa5) +
-                             featureRead(3, 0));
+    EXPECT_EQ(control(fd, 0x33, nullptr, 0, reply.get()), 0);
+    EXPECT_EQ(reply[0], 0xa5);
+    EXPECT_EQ(reply[1], 0);
+    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x33, 0}, false) + waited({3}) + read(2, {0xa5, 0}));
 
     // Too long, negative, data or answer missing: the board is not touched.
-    unsigned char data[45];
-    for (int i = 0; i < 45; i++)
-        data[i] = (unsigned char)(i + 1);
-    EXPECT_EQ(control(fd, 0x33, data, 45, answer.get()), -1);
-    EXPECT_EQ(control(fd, 0x33, data, -1, answer.get()), -1);
-    EXPECT_EQ(control(fd, 0x33, nullptr, 3, answer.get()), -1);
+    EXPECT_EQ(control(fd, 0x33, data, 45, reply.get()), -1);
+    EXPECT_EQ(control(fd, 0x33, data, -1, reply.get()), -1);
+    EXPECT_EQ(control(fd, 0x33, nullptr, 3, reply.get()), -1);
     EXPECT_EQ(control(fd, 0x33, data, 3, nullptr), -1);
     EXPECT_EQ(readLog(), Lines{});
 
-    // The longest request and the longest answer fill the 46 bytes exactly.
-    EXPECT_EQ(control(open(1), 0x34, data, 44, answer.get()), 0);
-    std::vector<int> request{0x01, 0x07, 0x34, 44};
-    for (int i = 0; i < 44; i++)
-        request.push_back(i + 1);
-    Lines expected = sent(request) + answerRound(3) + featureRead(2, 0x5a) + featureRead(3, 44);
-    EXPECT_EQ(answer[0], 0x5a);
-    EXPECT_EQ(answer[1], 44);
-    for (int i = 0; i < 44; i++) {
-        EXPECT_EQ(answer[2 + i], 100 + i) << "answer byte " << 4 + i;
-        expected = expected + featureRead(4 + i, 100 + i);
-    }
-    EXPECT_EQ(readLog(), expected);
-}
+    EXPECT_EQ(control(open(1), 0x34, data, 44, reply.get()), 0);
+    EXPECT_EQ(readLog(), sent(request) + waited({3}) + read(2, {0x5a, 44}) + read(4, answer));
+    EXPECT_EQ(std::vector<int>(&reply[2], &reply[46]), answer);
 
-TEST_F(Board, ControlAnswersOutsideTheBufferOrFailed) {
-    start(
-        "device /dev/usb/hiddev0 hiddev\n"
-        "answer 0x5a 45\n"
-        "device /dev/usb/hiddev1 hiddev\n"
-        "status 1 9\n"
-        "device /dev/usb/hiddev2 hiddev\n"
-        "fail ioctl EIO 0 " +
-        request(HIDIOCSREPORT) + "\n");
-    std::unique_ptr<unsigned char[]> answer(new unsigned char[46]);
-    memset(answer.get(), 0xee, 46);
-    const unsigned char data[2] = {7, 8};
+    // A count above 44 is refused before any byte past reply[1] is read.
+    memset(reply.get(), 0xee, 46);
+    EXPECT_EQ(control(open(2), 0x35, data, 2, reply.get()), -1);
+    EXPECT_EQ(readLog(),
+              sent({0x01, 0x07, 0x35, 2, 1, 2}, false) + waited({3}) + read(2, {0x5a, 45}));
+    EXPECT_EQ(std::vector<int>(&reply[2], &reply[46]), std::vector<int>(44, 0xee));
 
-    // A count above 44 is refused before any byte past answer[1] is read.
-    EXPECT_EQ(control(open(0), 0x35, data, 2, answer.get()), -1);
-    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x35, 2, 7, 8}) + answerRound(3) + featureRead(2, 0x5a) +
-                             featureRead(3, 45));
-    for (int i = 2; i < 46; i++)
-        EXPECT_EQ(answer[i], 0xee) << "answer byte " << i;
-
-    memset(answer.get(), 0xee, 46);
-    EXPECT_EQ(control(open(1), 0x35, data, 2, answer.get()), -1);
-    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x35, 2, 7, 8}) + answerRound(1) + answerRound(9));
-    EXPECT_EQ(answer[0], 0xee);
-
+    fd = open(3);
+    memset(reply.get(), 0xee, 46);
+    EXPECT_EQ(control(fd, 0x35, data, 2, reply.get()), -1);
+    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x35, 2, 1, 2}, false) + waited({1, 9}));
+    EXPECT_EQ(reply[0], 0xee);
     captureOutput();
-    EXPECT_EQ(control(open(2), 0x35, data, 2, answer.get()), -1);
+    EXPECT_EQ(control(fd, 0x35, data, 2, reply.get()), -1);
     EXPECT_EQ(output(), "Error: HIDIOCSREPORT\n");
 }
 
@@ -440,25 +322,18 @@ TEST_F(Board, ControlAnswersOutsideTheBufferOrFailed) {
 TEST_F(Board, RequestsStayApart) {
     start("device /dev/usb/hiddev0 hiddev\nanswer 1 2\n");
     int fd = open(0);
-    unsigned char answer[46], a, b;
-    unsigned char data[10];
-    for (int i = 0; i < 10; i++)
-        data[i] = (unsigned char)(0xc0 + i);
+    unsigned char answer[46], a, b, data[10];
+    memset(data, 0xc0, sizeof data);
     ASSERT_EQ(control(fd, 0x10, data, 10, answer), 0);
     ASSERT_EQ(setLEDs(fd, 9, 8, 7, &a, &b), 1);
     readLog();
 
     const unsigned char shorter[2] = {0xee, 0xef};
     ASSERT_EQ(control(fd, 0x11, shorter, 2, answer), 0);
-    ASSERT_EQ(setCodecIO(fd, 0x55), 1);
     ASSERT_EQ(setLEDs(fd, 1, 2, 3, &a, &b), 1);
-    ASSERT_EQ(eraseDevice(fd), 1);
-    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x11, 2, 0xee, 0xef}) + answerRound(3) +
-                             featureRead(2, 1) + featureRead(3, 2) + featureRead(4, 0) +
-                             featureRead(5, 0) + sentFull({0x01, 0x05, 0x55}) + answerRound(3) +
-                             sentFull({0x01, 0x03, 1, 2, 3}) + answerRound(3) + featureRead(2, 1) +
-                             featureRead(3, 2) +
-                             sentFull({0x01, 0x02, 0x5a, 0xc3, 0x17, 0x8e, 0x2b, 0x94}));
+    EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x11, 2, 0xee, 0xef}, false) + waited({3}) +
+                             read(2, {1, 2, 0, 0}) + sent({0x01, 0x03, 1, 2, 3}) + waited({3}) +
+                             read(2, {1, 2}));
 }
 
 }  // namespace
