@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <talvanehid.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
