@@ -67,6 +67,7 @@ static int fake_n_nodes;
 static struct fake_node* fake_fds[FAKE_MAX_FDS];
 static int fake_log_fd = -1;
 static int fake_sleep_log;
+static pthread_once_t fake_resolve_once = PTHREAD_ONCE_INIT;
 static pthread_once_t fake_once = PTHREAD_ONCE_INIT;
 /* Recursive: a device module may call fake_log or fake_node_* from inside an
  * intercepted call that already holds it. */
@@ -210,9 +211,6 @@ static void fake_parse_line(char* line, struct fake_node** node) {
         *node = &fake_nodes[fake_n_nodes++];
         (*node)->path = fake_strdup(path);
         (*node)->kind = fake_strdup(kind);
-        (*node)->device = fake_find_device(kind);
-        if (!(*node)->device && strcmp(kind, "absent") != 0)
-            fake_die("unknown device kind", kind);
     } else if (strcmp(key, "sleep") == 0) {
         fake_sleep_log = strcmp(rest, "log") == 0;
     } else if (!*node) {
@@ -240,8 +238,18 @@ static void* fake_next(const char* name) {
     return symbol;
 }
 
+static void fake_resolve(void) {
+    real_open = fake_next("open");
+    real_openat = fake_next("openat");
+    real_close = fake_next("close");
+    real_ioctl = fake_next("ioctl");
+    real_mmap64 = fake_next("mmap64");
+    real_nanosleep = fake_next("nanosleep");
+    real_clock_nanosleep = fake_next("clock_nanosleep");
+}
+
 /* Reads FAKE_DEVICES_CONFIG and FAKE_DEVICES_LOG into an empty seam. */
-static void fake_load(void) {
+static void fake_init(void) {
     const char* config = getenv("FAKE_DEVICES_CONFIG");
     const char* log = getenv("FAKE_DEVICES_LOG");
     struct fake_node* node = NULL;
@@ -261,17 +269,6 @@ static void fake_load(void) {
     while (fgets(line, sizeof line, file))
         fake_parse_line(line, &node);
     fclose(file);
-}
-
-static void fake_init(void) {
-    real_open = fake_next("open");
-    real_openat = fake_next("openat");
-    real_close = fake_next("close");
-    real_ioctl = fake_next("ioctl");
-    real_mmap64 = fake_next("mmap64");
-    real_nanosleep = fake_next("nanosleep");
-    real_clock_nanosleep = fake_next("clock_nanosleep");
-    fake_load();
 }
 
 /* Drops every node with its settings and state, and the log. */
@@ -298,14 +295,19 @@ static void fake_forget(void) {
 }
 
 static void fake_ready(void) {
-    pthread_once(&fake_once, fake_init);
+    pthread_once(&fake_resolve_once, fake_resolve);
+    /* A sanitizer runtime maps memory before the C library has set up the
+     * environment; those calls go straight through, and the configuration
+     * is read at the first call that can see it. */
+    if (environ)
+        pthread_once(&fake_once, fake_init);
 }
 
 void fake_devices_reload(void) {
     fake_ready();
     pthread_mutex_lock(&fake_lock);
     fake_forget();
-    fake_load();
+    fake_init();
     pthread_mutex_unlock(&fake_lock);
 }
 
@@ -405,6 +407,14 @@ static int fake_open_node(struct fake_node* node, int flags) {
 
     pthread_mutex_lock(&fake_lock);
     node->opens++;
+    /* Resolved here, not while reading the configuration: a sanitizer
+     * runtime maps memory, and so reads the configuration, before this
+     * library's constructors have registered the device modules. */
+    if (!node->device && strcmp(node->kind, "absent") != 0) {
+        node->device = fake_find_device(node->kind);
+        if (!node->device)
+            fake_die("unknown device kind", node->kind);
+    }
     if (!node->device)
         err = ENOENT;
     else

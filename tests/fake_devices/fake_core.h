@@ -5,15 +5,18 @@
  * configuration file become fake device nodes, everything else goes through
  * to the C library untouched.
  *
- * Environment (read once, at the first intercepted call, and again at each
- * fake_devices_reload):
+ * Environment (read once, at the first intercepted call made once the C
+ * library has set the environment up, earlier calls going straight through;
+ * and again at each fake_devices_reload):
  *   FAKE_DEVICES_CONFIG  configuration file (absent: nothing is faked)
  *   FAKE_DEVICES_LOG     file every intercepted call is appended to, one line
  *                        each (absent: no log)
  *
  * Configuration, one directive per line, '#' starts a comment:
  *   device <path> <kind>        starts a node; <kind> names a device module
- *                               ("absent": every open fails with ENOENT)
+ *                               ("absent": every open fails with ENOENT),
+ *                               looked up at the node's first open (an
+ *                               unknown kind aborts there)
  *   backing <file>              the node's real descriptor is this file opened
  *                               read-write (frame memory, say); without it a
  *                               fresh anonymous memory file is used
@@ -60,9 +63,9 @@ struct fake_device {
     int (*ioctl)(struct fake_node* node, unsigned long request, void* arg);
 };
 
-/* For a test executable the seam is preloaded into: a sanitizer runtime
- * makes intercepted calls before main, so a case cannot rely on setting the
- * environment before the first one. After setting FAKE_DEVICES_CONFIG and
+/* For a test executable the seam is preloaded into: the first intercepted
+ * call may come before a case sets its environment (the sanitizer runtime
+ * and the test framework make some). After setting FAKE_DEVICES_CONFIG and
  * FAKE_DEVICES_LOG the case calls this to start over from them: every node
  * with its settings, state and counters is dropped, and descriptors of fake
  * nodes still open become plain descriptors of their backing. Look it up
