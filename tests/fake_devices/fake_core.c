@@ -248,6 +248,7 @@ static void fake_find_symbols(void) {
     real_clock_nanosleep = fake_next("clock_nanosleep");
 }
 
+/* Reads FAKE_DEVICES_CONFIG and FAKE_DEVICES_LOG into an empty seam. */
 static void fake_configure(void) {
     const char* config = getenv("FAKE_DEVICES_CONFIG");
     const char* log = getenv("FAKE_DEVICES_LOG");
@@ -270,6 +271,29 @@ static void fake_configure(void) {
     fclose(file);
 }
 
+/* Drops every node with its settings and state, and the log. */
+static void fake_forget(void) {
+    for (int i = 0; i < fake_n_nodes; i++) {
+        struct fake_node* node = &fake_nodes[i];
+
+        free(node->path);
+        free(node->kind);
+        free(node->backing);
+        for (int k = 0; k < node->n_settings; k++) {
+            free(node->settings[k].key);
+            free(node->settings[k].value);
+        }
+        free(node->state);
+        memset(node, 0, sizeof *node);
+    }
+    fake_n_nodes = 0;
+    memset(fake_fds, 0, sizeof fake_fds);
+    fake_sleep_log = 0;
+    if (fake_log_fd >= 0)
+        real_close(fake_log_fd);
+    fake_log_fd = -1;
+}
+
 /* Every entry needs the C library's own functions. */
 static void fake_ready(void) {
     pthread_once(&fake_symbols_once, fake_find_symbols);
@@ -281,6 +305,15 @@ static void fake_ready(void) {
 static void fake_configured(void) {
     fake_ready();
     pthread_once(&fake_config_once, fake_configure);
+}
+
+void fake_devices_reload(void) {
+    /* The one-time read comes first, so it can never undo this one. */
+    fake_configured();
+    pthread_mutex_lock(&fake_lock);
+    fake_forget();
+    fake_configure();
+    pthread_mutex_unlock(&fake_lock);
 }
 
 const char* fake_node_path(const struct fake_node* node) {
