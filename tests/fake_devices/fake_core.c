@@ -67,8 +67,8 @@ static int fake_n_nodes;
 static struct fake_node* fake_fds[FAKE_MAX_FDS];
 static int fake_log_fd = -1;
 static int fake_sleep_log;
-static pthread_once_t fake_resolve_once = PTHREAD_ONCE_INIT;
-static pthread_once_t fake_once = PTHREAD_ONCE_INIT;
+static pthread_once_t fake_symbols_once = PTHREAD_ONCE_INIT;
+static pthread_once_t fake_config_once = PTHREAD_ONCE_INIT;
 /* Recursive: a device module may call fake_log or fake_node_* from inside an
  * intercepted call that already holds it. */
 static pthread_mutex_t fake_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
@@ -238,7 +238,7 @@ static void* fake_next(const char* name) {
     return symbol;
 }
 
-static void fake_resolve(void) {
+static void fake_find_symbols(void) {
     real_open = fake_next("open");
     real_openat = fake_next("openat");
     real_close = fake_next("close");
@@ -248,7 +248,8 @@ static void fake_resolve(void) {
     real_clock_nanosleep = fake_next("clock_nanosleep");
 }
 
-static void fake_init(void) {
+/* Reads FAKE_DEVICES_CONFIG and FAKE_DEVICES_LOG into an empty seam. */
+static void fake_configure(void) {
     const char* config = getenv("FAKE_DEVICES_CONFIG");
     const char* log = getenv("FAKE_DEVICES_LOG");
     struct fake_node* node = NULL;
@@ -270,13 +271,49 @@ static void fake_init(void) {
     fclose(file);
 }
 
+/* Drops every node with its settings and state, and the log. */
+static void fake_forget(void) {
+    for (int i = 0; i < fake_n_nodes; i++) {
+        struct fake_node* node = &fake_nodes[i];
+
+        free(node->path);
+        free(node->kind);
+        free(node->backing);
+        for (int k = 0; k < node->n_settings; k++) {
+            free(node->settings[k].key);
+            free(node->settings[k].value);
+        }
+        free(node->state);
+        memset(node, 0, sizeof *node);
+    }
+    fake_n_nodes = 0;
+    memset(fake_fds, 0, sizeof fake_fds);
+    fake_sleep_log = 0;
+    if (fake_log_fd >= 0)
+        real_close(fake_log_fd);
+    fake_log_fd = -1;
+}
+
+/* Every entry needs the C library's own functions. */
 static void fake_ready(void) {
-    pthread_once(&fake_resolve_once, fake_resolve);
-    /* A sanitizer runtime maps memory before the C library has set up the
-     * environment; those calls go straight through, and the configuration
-     * is read at the first call that can see it. */
-    if (environ)
-        pthread_once(&fake_once, fake_init);
+    pthread_once(&fake_symbols_once, fake_find_symbols);
+}
+
+/* Only the entries that can meet a configured path or setting read the
+ * configuration: a sanitizer runtime maps memory before the environment is
+ * readable, and a descriptor can only be a node's after an open. */
+static void fake_configured(void) {
+    fake_ready();
+    pthread_once(&fake_config_once, fake_configure);
+}
+
+void fake_devices_reload(void) {
+    /* The one-time read comes first, so it can never undo this one. */
+    fake_configured();
+    pthread_mutex_lock(&fake_lock);
+    fake_forget();
+    fake_configure();
+    pthread_mutex_unlock(&fake_lock);
 }
 
 const char* fake_node_path(const struct fake_node* node) {
@@ -416,7 +453,7 @@ int open(const char* path, int flags, ...) {
     va_list ap;
     mode_t mode;
 
-    fake_ready();
+    fake_configured();
     va_start(ap, flags);
     mode = fake_mode(flags, ap);
     va_end(ap);
@@ -431,7 +468,7 @@ int openat(int dirfd, const char* path, int flags, ...) {
     va_list ap;
     mode_t mode;
 
-    fake_ready();
+    fake_configured();
     va_start(ap, flags);
     mode = fake_mode(flags, ap);
     va_end(ap);
@@ -571,7 +608,7 @@ static long long fake_microseconds(const struct timespec* t) {
 }
 
 int nanosleep(const struct timespec* request, struct timespec* remaining) {
-    fake_ready();
+    fake_configured();
     if (!fake_sleep_log)
         return real_nanosleep(request, remaining);
     fake_log("sleep %lld", fake_microseconds(request));
@@ -580,7 +617,7 @@ int nanosleep(const struct timespec* request, struct timespec* remaining) {
 
 int clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
                     struct timespec* remaining) {
-    fake_ready();
+    fake_configured();
     if (!fake_sleep_log)
         return real_clock_nanosleep(clock, flags, request, remaining);
     fake_log("sleep %lld", fake_microseconds(request));

@@ -5,8 +5,9 @@
  * configuration file become fake device nodes, everything else goes through
  * to the C library untouched.
  *
- * Environment (read once, at the first intercepted call made once the C
- * library has set the environment up; earlier calls go straight through):
+ * Environment (read once, at the first intercepted open or sleep call, since
+ * a sanitizer runtime maps memory before the environment can be read; and
+ * again at each fake_devices_reload):
  *   FAKE_DEVICES_CONFIG  configuration file (absent: nothing is faked)
  *   FAKE_DEVICES_LOG     file every intercepted call is appended to, one line
  *                        each (absent: no log)
@@ -61,6 +62,16 @@ struct fake_device {
      * failure. Optional: without it every request fails with ENOTTY. */
     int (*ioctl)(struct fake_node* node, unsigned long request, void* arg);
 };
+
+/* For a test executable the seam is preloaded into: the first intercepted
+ * call may come before a case sets its environment (the sanitizer runtime
+ * and the test framework make some). After setting FAKE_DEVICES_CONFIG and
+ * FAKE_DEVICES_LOG the case calls this to start over from them: every node
+ * with its settings, state and counters is dropped, and descriptors of fake
+ * nodes still open become plain descriptors of their backing. Look it up
+ * with dlsym(RTLD_DEFAULT, "fake_devices_reload"), so the test still links
+ * and says what is missing when run without the preload. */
+void fake_devices_reload(void);
 
 void fake_register_device(const struct fake_device* device);
 #define FAKE_DEVICE(var)                                            \

@@ -113,8 +113,8 @@ stage_module() {
 }
 
 declare -A params_of=()
-for spec in "${modules[@]}"; do
-    read -r name params <<<"$spec"
+for entry in "${modules[@]}"; do
+    read -r name params <<<"$entry"
     name=${name//-/_}
     params_of[$name]=$params
     queue_module "$name"
@@ -125,14 +125,14 @@ for name in "${load_order[@]}"; do
     echo "$name ${params_of[$name]:-}" >>"$root/guest/modules.list"
 done
 
-for spec in "${files[@]}"; do
-    copy_into "${spec%%:*}" "${spec#*:}"
+for entry in "${files[@]}"; do
+    copy_into "${entry%%:*}" "${entry#*:}"
 done
 
-for spec in "${programs[@]}"; do
-    host=${spec%%:*}
-    guest=${spec#*:}
-    [ "$guest" = "$spec" ] && guest=/bin/${host##*/}
+for entry in "${programs[@]}"; do
+    host=${entry%%:*}
+    guest=${entry#*:}
+    [ "$guest" = "$entry" ] && guest=/bin/${host##*/}
     copy_into "$host" "$guest"
     # The loader and every library at the path the program will look for.
     for lib in $(ldd "$host" 2>/dev/null | grep -o '/[^ ]*'); do

@@ -40,8 +40,11 @@ fi
 # A program that uses further packages names them in a source line
 # "pkg-config-also: NAME...", and gets their flags through pkg-config too.
 also=$(sed -n 's/^.*pkg-config-also: *//p' "$source" | head -n 1)
-# shellcheck disable=SC2086 # also is a word list by design
-flags=$(pkg-config --cflags --libs liblyrane_playback_processing $also)
+# A program of another installed package names its packages instead in a
+# line "pkg-config-packages: NAME...".
+packages=$(sed -n 's/^.*pkg-config-packages: *//p' "$source" | head -n 1)
+# shellcheck disable=SC2086 # packages and also are word lists by design
+flags=$(pkg-config --cflags --libs ${packages:-liblyrane_playback_processing} $also)
 # shellcheck disable=SC2086 # flags are a word list by design
 "$@" -o "$scratch/outside" "$source" $flags
 
