@@ -1,5 +1,6 @@
 #include "FakeCamera.h"
 
+#include <TargetProgram.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,21 +46,23 @@ static void redirect(const std::string& path, int flags, int fd) {
 ToolRun FakeCamera::program(const std::string& program, const std::vector<std::string>& args,
                             const std::string& input) {
     const std::string in = tmp.write("stdin", input);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const TargetCommand command = targetCommand(
+        program, argv,
+        {std::string("LD_PRELOAD=") + AP0100AT_FAKE_PRELOAD,
+         "FAKE_DEVICES_CONFIG=" + tmp.file("config"), "FAKE_DEVICES_LOG=" + tmp.file("log")});
+    const std::vector<char*> argvPointers = cStrings(command.argv);
+    const std::vector<char*> envPointers = cStrings(command.env);
+    const std::string out = tmp.file("out"), err = tmp.file("err");
     pid_t child = fork();
     if (child < 0)
         throw std::runtime_error("fork failed");
     if (child == 0) {
         redirect(in, O_RDONLY, 0);
-        redirect(tmp.file("out"), O_WRONLY | O_CREAT | O_TRUNC, 1);
-        redirect(tmp.file("err"), O_WRONLY | O_CREAT | O_TRUNC, 2);
-        setenv("LD_PRELOAD", AP0100AT_FAKE_PRELOAD, 1);
-        setenv("FAKE_DEVICES_CONFIG", tmp.file("config").c_str(), 1);
-        setenv("FAKE_DEVICES_LOG", tmp.file("log").c_str(), 1);
-        execv(argv[0], argv.data());
+        redirect(out, O_WRONLY | O_CREAT | O_TRUNC, 1);
+        redirect(err, O_WRONLY | O_CREAT | O_TRUNC, 2);
+        execve(command.path.c_str(), argvPointers.data(), envPointers.data());
         _exit(127);
     }
     int status = 0;

@@ -1,5 +1,6 @@
 #include "FakeFramebuffer.h"
 
+#include <TargetProgram.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 Screen rgb565(unsigned xres, unsigned yres, unsigned xres_virtual, unsigned yres_virtual) {
     return {xres, yres, xres_virtual, yres_virtual, 16, {11, 5, 0}, {5, 6, 0}, {0, 5, 0}};
@@ -73,21 +72,13 @@ Outcome FakeFramebuffer::run(const std::vector<std::string>& args, const std::st
     const std::string config_path = scratch.write("config", config);
     unlink(log.c_str());
 
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    env.push_back("LD_PRELOAD=" LYRANE_FAKE_PRELOAD);
-    env.push_back("FAKE_DEVICES_CONFIG=" + config_path);
-    env.push_back("FAKE_DEVICES_LOG=" + log);
+    const std::vector<std::string> env{"LD_PRELOAD=" LYRANE_FAKE_PRELOAD,
+                                       "FAKE_DEVICES_CONFIG=" + config_path,
+                                       "FAKE_DEVICES_LOG=" + log};
     std::vector<std::string> argv_text{FBPROBE};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv, envp;
-    for (auto& a : argv_text)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const TargetCommand command = targetCommand(FBPROBE, argv_text, env);
+    std::vector<char*> argv = cStrings(command.argv), envp = cStrings(command.env);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -95,7 +86,7 @@ Outcome FakeFramebuffer::run(const std::vector<std::string>& args, const std::st
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid;
-    int rc = posix_spawn(&pid, FBPROBE, &actions, nullptr, argv.data(), envp.data());
+    int rc = posix_spawn(&pid, command.path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " FBPROBE);
