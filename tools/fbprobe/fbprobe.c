@@ -22,6 +22,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+/* Fixed-width fields only: the same record on the 32-bit device and on a
+ * 64-bit host. */
+_Static_assert(sizeof(struct fb_var_screeninfo) == 160, "screen information is 160 bytes");
+
 #define USAGE "Usage: fbprobe [--fb <dev>] [--solid <color>] [--grab <fname>] [--bars]"
 #define VERSION "fbprobe 0.1 -- framebuffer test utility"
 

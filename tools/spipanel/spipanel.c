@@ -14,6 +14,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+/* The transfer record carries its buffer addresses in 64-bit fields, so the
+ * record and the request code made from its size are the same for a 32-bit
+ * program on the device and a 64-bit one on a host. */
+_Static_assert(sizeof(struct spi_ioc_transfer) == 32, "transfer record is 32 bytes");
+_Static_assert(SPI_IOC_MESSAGE(1) == 0x40206b00u, "one-transfer request code");
+
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
 
 /* A word 0x70nn sends command byte nn, a word 0x72nn one parameter byte of
