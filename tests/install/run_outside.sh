@@ -57,5 +57,9 @@ else
     LD_LIBRARY_PATH="$prefix/$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
         "$scratch/outside" "$scratch" >"$scratch/output.txt"
 fi
+if [ -n "$target_tree" ]; then
+    sed -f "$(dirname "$0")/emulator_differences.sed" "$scratch/output.txt" >"$scratch/device.txt"
+    mv "$scratch/device.txt" "$scratch/output.txt"
+fi
 diff -u "$expected" "$scratch/output.txt"
 echo "run_outside: $(basename "$source") built from the installed package and printed the expected text"
