@@ -27,6 +27,18 @@ std::string joined(const std::vector<unsigned int>& rates) {
     return text;
 }
 
+// The magnitude axis: 48 dB, its top the next multiple of 6 dB at least 3 dB
+// above the highest peak, so the passband fills the picture and the deep
+// stopband of a low-pass does not squeeze it.
+const double kAxisStep_db = 6.0;
+const double kAxisHeadroom_db = 3.0;
+const double kAxisSpan_db = 48.0;
+
+std::string magnitudeAxis(double highestPeak_db) {
+    const double top = kAxisStep_db * std::ceil((highestPeak_db + kAxisHeadroom_db) / kAxisStep_db);
+    return CsvWriter::number(top - kAxisSpan_db) + " " + CsvWriter::number(top);
+}
+
 std::string decibels(double factor) {
     return CsvWriter::number(20.0 * std::log10(std::fabs(factor)));
 }
@@ -80,12 +92,15 @@ void ResponseCommand::run(LogRecordCollector& log, std::ostream& out) const {
 
 void ResponseCommand::writeCurves(const std::vector<Rate>& rates) const {
     std::vector<unsigned int> list;
+    double highestPeak_db = -std::numeric_limits<double>::infinity();
     for (const Rate& rate : rates) {
         list.push_back(rate.equalizer.getFs());
+        highestPeak_db = std::fmax(highestPeak_db, rate.curves.getPeak().gainDb);
     }
     CsvWriter csv(outputPrefix + ".response.csv");
     csv.metadata("coefficient_file", coefficientFile);
     csv.metadata("rates_hz", joined(list));
+    csv.metadata("magnitude_axis_db", magnitudeAxis(highestPeak_db));
     csv.header({"fs_hz", "curve", "frequency_hz", "magnitude_db", "phase_deg"});
     for (const Rate& rate : rates) {
         const std::string fs = std::to_string(rate.equalizer.getFs());
