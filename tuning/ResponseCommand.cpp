@@ -28,7 +28,7 @@ std::string joined(const std::vector<unsigned int>& rates) {
 }
 
 // The magnitude axis: 48 dB, its top the next multiple of 6 dB at least 3 dB
-// above the highest peak, so the passband fills the picture and the deep
+// above the highest curve, so the passband fills the picture and the deep
 // stopband of a low-pass does not squeeze it.
 const double kAxisStep_db = 6.0;
 const double kAxisHeadroom_db = 3.0;
@@ -92,15 +92,19 @@ void ResponseCommand::run(LogRecordCollector& log, std::ostream& out) const {
 
 void ResponseCommand::writeCurves(const std::vector<Rate>& rates) const {
     std::vector<unsigned int> list;
-    double highestPeak_db = -std::numeric_limits<double>::infinity();
+    double highest_db = kMagnitudeFloor_db;
     for (const Rate& rate : rates) {
         list.push_back(rate.equalizer.getFs());
-        highestPeak_db = std::fmax(highestPeak_db, rate.curves.getPeak().gainDb);
+        for (const ResponseCurves::Curve& curve : rate.curves.getCurves()) {
+            for (double magnitude : curve.magnitudeDb) {
+                highest_db = std::fmax(highest_db, magnitude);  // NaN is passed over
+            }
+        }
     }
     CsvWriter csv(outputPrefix + ".response.csv");
     csv.metadata("coefficient_file", coefficientFile);
     csv.metadata("rates_hz", joined(list));
-    csv.metadata("magnitude_axis_db", magnitudeAxis(highestPeak_db));
+    csv.metadata("magnitude_axis_db", magnitudeAxis(highest_db));
     csv.header({"fs_hz", "curve", "frequency_hz", "magnitude_db", "phase_deg"});
     for (const Rate& rate : rates) {
         const std::string fs = std::to_string(rate.equalizer.getFs());
