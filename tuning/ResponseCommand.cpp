@@ -34,8 +34,8 @@ const double kAxisStep_db = 6.0;
 const double kAxisHeadroom_db = 3.0;
 const double kAxisSpan_db = 48.0;
 
-std::string magnitudeAxis(double highestPeak_db) {
-    const double top = kAxisStep_db * std::ceil((highestPeak_db + kAxisHeadroom_db) / kAxisStep_db);
+std::string magnitudeAxis(double highest_db) {
+    const double top = kAxisStep_db * std::ceil((highest_db + kAxisHeadroom_db) / kAxisStep_db);
     return CsvWriter::number(top - kAxisSpan_db) + " " + CsvWriter::number(top);
 }
 
