@@ -57,26 +57,33 @@ void ChainTrace::applyProfile(const ProfileSettings& profile, const std::string&
             }
         }
     }
-    if (profile.agcTargetLevelDb)
+    if (profile.agcTargetLevelDb) {
         agc->setTargetLevelDb(*profile.agcTargetLevelDb);
-    if (profile.agcMaxGainDb)
+    }
+    if (profile.agcMaxGainDb) {
         agc->setMaxGainDb(*profile.agcMaxGainDb);
-    if (profile.agcMaxAmp)
+    }
+    if (profile.agcMaxAmp) {
         agc->setMaxAmp(*profile.agcMaxAmp);
+    }
     if (profile.agcNonspeechHoldGainTime) {
         agc->setNonspeechHoldGainTime(*profile.agcNonspeechHoldGainTime);
     }
     if (profile.agcNonspeechReleaseSpeed) {
         agc->setNonspeechReleaseSpeed(*profile.agcNonspeechReleaseSpeed);
     }
-    if (profile.volumeDb)
+    if (profile.volumeDb) {
         outputGainLinear = outputFactor(*profile.volumeDb);
-    if (profile.agcEnabled)
+    }
+    if (profile.agcEnabled) {
         agc->setEnabled(*profile.agcEnabled);
-    if (profile.agcDecreaseMaxGain)
+    }
+    if (profile.agcDecreaseMaxGain) {
         agc->setDecreaseMaxGain(*profile.agcDecreaseMaxGain);
-    if (profile.equalizerEnabled)
+    }
+    if (profile.equalizerEnabled) {
         equalizer->setEnabled(*profile.equalizerEnabled);
+    }
 }
 
 void ChainTrace::run(const std::vector<float>& samples, unsigned int rowBlocks) {
