@@ -1,27 +1,15 @@
 #include "CoefficientFileRates.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <libconfig.h++>
 #include <limits>
 
+#include "InputFile.h"
 #include "TuningError.h"
 
 namespace {
 
 const std::string kGroupPrefix = "filter_fs_";
-
-// The errno text of a file that cannot be opened for reading, "" if it can.
-std::string openFailure(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) {
-        return std::strerror(errno);
-    }
-    std::fclose(file);
-    return "";
-}
 
 // The rate of a group name "filter_fs_<decimal digits>"; false for any
 // other name or a rate beyond 32 bits.
@@ -47,10 +35,7 @@ bool groupRate(const std::string& name, unsigned int& rate) {
 }  // namespace
 
 std::vector<unsigned int> CoefficientFileRates::read(const std::string& path) {
-    const std::string failure = openFailure(path);
-    if (!failure.empty()) {
-        throw TuningError("cannot read coefficient file " + path + ": " + failure);
-    }
+    InputFile::requireReadable("coefficient file", path);
     libconfig::Config file;
     try {
         file.readFile(path.c_str());

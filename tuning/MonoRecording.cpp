@@ -4,9 +4,11 @@
 
 #include <memory>
 
+#include "InputFile.h"
 #include "TuningError.h"
 
 MonoRecording MonoRecording::read(const std::string& path, unsigned int channel) {
+    InputFile::requireReadable("WAV file", path);
     SF_INFO info{};
     std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open(path.c_str(), SFM_READ, &info),
                                                      sf_close);

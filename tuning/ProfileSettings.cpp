@@ -2,10 +2,7 @@
 
 #include <libconfig.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
+#include "InputFile.h"
 #include "TuningError.h"
 
 namespace {
@@ -26,19 +23,10 @@ std::optional<bool> lookupBool(const config_t& settings, const char* key) {
     return std::nullopt;
 }
 
-// libconfig says only "file I/O error" for a file it cannot open.
-void requireReadable(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) {
-        throw TuningError("cannot read profile " + path + ": " + std::strerror(errno));
-    }
-    std::fclose(file);
-}
-
 }  // namespace
 
 ProfileSettings ProfileSettings::read(const std::string& path) {
-    requireReadable(path);
+    InputFile::requireReadable("profile", path);
     config_t settings;
     config_init(&settings);
     if (config_read_file(&settings, path.c_str()) != CONFIG_TRUE) {

@@ -39,9 +39,7 @@ int main(int argc, char** argv) {
     }
     try {
         return runCommand(argv[1], std::vector<std::string>(argv + 2, argv + argc));
-    } catch (const TuningError& e) {
-        std::cerr << "LyraneTuning: " << e.what() << "\n";
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {  // TuningError, or allocation failure
         std::cerr << "LyraneTuning: " << e.what() << "\n";
     }
     return 1;

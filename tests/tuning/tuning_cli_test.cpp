@@ -79,6 +79,7 @@ TEST(TuningCli, BadCoefficientFilesAreNamedWithTheirFault) {
         {"vectors of unequal length", {"response", uneven}, {uneven, "inconsistent"}},
         {"vector missing", {"response", noA2}, {noA2, "'a2'"}},
         {"no filter set", {"response", empty}, {empty, "holds no filter set"}},
+        {"a directory", {"response", dir.path()}, {dir.path(), "not a regular file"}},
         {"rate not a number", {"response", "--rate", "16k", shipped()}, {"--rate", "16k"}},
     };
     for (const BadInput& bad : cases) {
@@ -100,13 +101,16 @@ TEST(TuningCli, BadRecordingsAndProfilesAreNamedWithTheirFault) {
     const std::string badReference = dir.write(
         "bad_reference.cfg", "equalizer_coefficients_file = \"" + missingCoefficients + "\";\n");
     const BadInput cases[] = {
-        {"missing recording", {"trace", missingWav, good}, {missingWav}},
+        {"missing recording",
+         {"trace", missingWav, good},
+         {missingWav, "No such file or directory"}},
         {"not a sound file", {"trace", notWav, good}, {notWav}},
         {"no such channel", {"trace", "--channel", "2", wav, good}, {wav, "no channel 2"}},
         {"missing profile",
          {"trace", wav, missingProfile},
          {missingProfile, "No such file or directory"}},
         {"profile syntax error", {"trace", wav, garbled}, {garbled, "parse error at line 1"}},
+        {"profile a directory", {"trace", wav, dir.path()}, {dir.path(), "not a regular file"}},
         {"coefficient file of the profile missing",
          {"trace", wav, badReference},
          {badReference, missingCoefficients}},
