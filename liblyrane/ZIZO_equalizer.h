@@ -84,6 +84,11 @@ class ZIZO_equalizer {
     void removeBiquads();
     // Number of live sections.
     unsigned int getNumBiquads() const { return static_cast<unsigned int>(biquads.size()); }
+    // The live sections, in cascade order.
+    const std::vector<ZIZO_biquad<T>>& getBiquads() const { return biquads; }
+    // Rows b0, b1, b2, a1, a2 as the last load read them, and its gain.
+    const std::vector<std::vector<T>>& getSectionRows() const { return sections; }
+    T getGain() const { return gain; }
 
     // True when "b0", "b1", "b2", "a1" and "a2" all hold a V (a float vector,
     // or ZIZO_Config::EmptyVector); otherwise false with the first failing
