@@ -17,8 +17,7 @@
 // - run() writes Nblock samples of out from Nblock samples of in; in and out
 //   may be the same array. Disabled, it copies; enabled, each sample passes
 //   every section in order and is multiplied by gain. It allocates, logs and
-//   locks nothing: per sample one test of the enabled flag and one
-//   processSample per section.
+//   locks nothing.
 // - loadFilterCoefficients() returns 0 on success and -1 on any failure, with
 //   one ERROR record naming the cause; it never throws except on allocation
 //   failure. It replaces the stored rows and gain, not the live sections.
@@ -108,7 +107,6 @@ class ZIZO_equalizer {
     std::atomic<bool> enabled{false};
     uint32_t Nblock;
     uint32_t fs;
-    uint32_t numBiquads = 0;
     T gain = T(1);
     std::vector<std::vector<T>> sections;  // rows b0, b1, b2, a1, a2 as read
     // Held by value, contiguous, so the per-sample cascade walks one array.
