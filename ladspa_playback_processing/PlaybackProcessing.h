@@ -114,7 +114,6 @@ class PlaybackProcessing {
     std::unique_ptr<ZIZO_sad> sad;
     std::unique_ptr<ZIZO_agc> agc;
     std::unique_ptr<ZIZO_equalizer<float>> equalizer;
-    std::atomic<float> outputGainDb{-200.0f};
     std::atomic<float> outputGainLinear{0.0f};
     std::atomic<bool> agcEnabled{false};
     std::atomic<float> agcMaxGainDb{0.0f};

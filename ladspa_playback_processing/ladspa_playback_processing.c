@@ -4,8 +4,8 @@
  * Index 0, "Void" (id 5021): a plain pass-through, Input to Output.
  * Index 1, "PLAYBACKPROCESSING" (id 5020): the chain. The Mode control port,
  * read once at the first activate, picks a settings profile:
- *   Mode in [1, 2)     "LADSPA_PLAYBACKPROCESSING_AFIL",     ladspa_afil.cfg
- *   any other value    "LADSPA_PLAYBACKPROCESSING_ACOUSTIC", ladspa_acoustic.cfg
+ *   Mode in [1, 2)     LYRANE_AFIL_CHAIN_NAME,     ladspa_afil.cfg
+ *   any other value    LYRANE_ACOUSTIC_CHAIN_NAME, ladspa_acoustic.cfg
  * (that is the Mode value truncated toward zero to an unsigned integer being
  * 1; negative, not-a-number and huge values count as 0). The settings file
  * lives in the device's configuration directory and is applied through the
@@ -21,6 +21,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "PlaybackChainNames.h"
+#include "ladspa_settings.h"
 #include "playbackprocessing_cwrapper.h"
 
 #define VOID_UNIQUE_ID 5021
@@ -35,8 +37,6 @@
 #define CHAIN_NBLOCK 1u
 
 #define AFIL_MODE 1u
-#define AFIL_CHAIN_NAME "LADSPA_PLAYBACKPROCESSING_AFIL"
-#define ACOUSTIC_CHAIN_NAME "LADSPA_PLAYBACKPROCESSING_ACOUSTIC"
 #define AFIL_SETTINGS_FILE LYRANE_CONFIG_DIR "/ladspa_afil.cfg"
 #define ACOUSTIC_SETTINGS_FILE LYRANE_CONFIG_DIR "/ladspa_acoustic.cfg"
 
@@ -150,42 +150,11 @@ static int isAfilMode(const LADSPA_Data* mode) {
     return mode != NULL && *mode >= (float)AFIL_MODE && *mode < (float)(AFIL_MODE + 1u);
 }
 
-static void applyFloat(const config_t* settings, const char* key, PlaybackProcessingData* chain,
-                       int (*setter)(PlaybackProcessingData*, float)) {
-    double value = 0.0;
-    if (config_lookup_float(settings, key, &value) == CONFIG_TRUE) {
-        setter(chain, (float)value);
-    }
-}
-
-static void applyBool(const config_t* settings, const char* key, PlaybackProcessingData* chain,
-                      int (*setter)(PlaybackProcessingData*, int)) {
-    int value = 0;
-    if (config_lookup_bool(settings, key, &value) == CONFIG_TRUE) {
-        setter(chain, value);
-    }
-}
-
-/* The order matters: the coefficient file is loaded before the equalizer is
- * switched on, and the chain stays muted until volume_db is applied. A key
- * that is absent, or of a type the lookup does not deliver, is skipped. */
+/* The table's order is the order of application (ladspa_settings.h). */
 static void applySettings(const config_t* settings, PlaybackProcessingData* chain) {
-    const char* coefficientFile = NULL;
-    if (config_lookup_string(settings, "equalizer_coefficients_file", &coefficientFile) ==
-        CONFIG_TRUE) {
-        PlaybackProcessing_setEqualizerFilename(chain, coefficientFile);
+    for (size_t i = 0; i < LADSPA_SETTING_COUNT; ++i) {
+        applyLadspaSetting(settings, &kLadspaSettings[i], chain);
     }
-    applyFloat(settings, "agc_target_level_db", chain, PlaybackProcessing_setAGCTargetLevelDb);
-    applyFloat(settings, "agc_max_gain_db", chain, PlaybackProcessing_setAGCMaxGainDb);
-    applyFloat(settings, "agc_max_amp", chain, PlaybackProcessing_setAGCMaxAmp);
-    applyFloat(settings, "agc_nonspeech_hold_gain_time", chain,
-               PlaybackProcessing_setAGCNonspeechHoldGainTime);
-    applyFloat(settings, "agc_nonspeech_release_speed", chain,
-               PlaybackProcessing_setAGCNonspeechReleaseSpeed);
-    applyFloat(settings, "volume_db", chain, PlaybackProcessing_setOutputGainDb);
-    applyBool(settings, "agc_enabled", chain, PlaybackProcessing_setAGCEnabled);
-    applyBool(settings, "agc_decrease_max_gain", chain, PlaybackProcessing_setAGCDecreaseMaxGain);
-    applyBool(settings, "equalizer_enabled", chain, PlaybackProcessing_setEqualizerEnabled);
 }
 
 /* Control thread, never while the instance runs; creates the chain and
@@ -201,8 +170,9 @@ static void chainActivate(LADSPA_Handle handle) {
         return;
     }
     int afil = isAfilMode(instance->mode);
-    instance->chain = PlaybackProcessing_Init(afil ? AFIL_CHAIN_NAME : ACOUSTIC_CHAIN_NAME,
-                                              CHAIN_NBLOCK, (unsigned int)instance->sampleRate);
+    instance->chain =
+        PlaybackProcessing_Init(afil ? LYRANE_AFIL_CHAIN_NAME : LYRANE_ACOUSTIC_CHAIN_NAME,
+                                CHAIN_NBLOCK, (unsigned int)instance->sampleRate);
     instance->activated = 1;
 
     config_t settings;

@@ -26,10 +26,44 @@ namespace {
 log4cxx::LoggerPtr AC_PlaybackProcessingCWrapper_logger =
     log4cxx::Logger::getLogger("ZIZO.PlaybackProcessingCWrapper");
 
-// A reference of the call's own, so a chain dropped meanwhile by the registry
-// stays alive until the call returns. Empty for a null handle.
-std::shared_ptr<PlaybackProcessing> chainOf(const PlaybackProcessingData* data) {
-    return data ? data->chain : nullptr;
+// The DEBUG record a setter leaves before its call: the text, then the value
+// in default stream formatting. The location is the setter's own, taken
+// where the setter names it, so the record reads as written in the setter.
+template <typename Value>
+struct LoggedCall {
+    LoggedCall(const log4cxx::spi::LocationInfo& where, const char* text, Value value)
+        : where(where), text(text), value(value) {}
+    void log() const {
+        if (AC_PlaybackProcessingCWrapper_logger->isDebugEnabled()) {
+            log4cxx::helpers::MessageBuffer buffer;
+            AC_PlaybackProcessingCWrapper_logger->forcedLog(
+                log4cxx::Level::getDebug(), buffer.str(buffer << text << value), where);
+        }
+    }
+    log4cxx::spi::LocationInfo where;
+    const char* text;
+    Value value;
+};
+
+// The one path of every setter and getter: a null handle or one without a
+// chain gives 1 with no effect and no record; otherwise the record (if any)
+// is logged and call runs on a reference of the call's own, so a chain
+// dropped meanwhile by the registry stays alive until the call returns.
+template <typename Call>
+int onChain(PlaybackProcessingData* data, Call call) {
+    const std::shared_ptr<PlaybackProcessing> chain = data ? data->chain : nullptr;
+    if (!chain)
+        return 1;
+    call(*chain);
+    return 0;
+}
+
+template <typename Value, typename Call>
+int onChain(PlaybackProcessingData* data, const LoggedCall<Value>& record, Call call) {
+    return onChain(data, [&](PlaybackProcessing& chain) {
+        record.log();
+        call(chain);
+    });
 }
 
 // The plug-in hands over one sample per call, for which a library copy call
@@ -123,113 +157,72 @@ int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, fl
 }
 
 int PlaybackProcessing_setAGCEnabled(PlaybackProcessingData* data, int enabled) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    chain->setAgcEnabled(enabled != 0);
-    return 0;
+    return onChain(data, [=](PlaybackProcessing& chain) { chain.setAgcEnabled(enabled != 0); });
 }
 
 int PlaybackProcessing_getAGCEnabled(PlaybackProcessingData* data, int* enabled) {
-    const auto chain = chainOf(data);
-    if (!chain || enabled == nullptr)
+    if (enabled == nullptr)
         return 1;
-    *enabled = chain->isAgcEnabled() ? 1 : 0;
-    return 0;
+    return onChain(data, [=](PlaybackProcessing& chain) { *enabled = chain.isAgcEnabled(); });
 }
 
 int PlaybackProcessing_setAGCTargetLevelDb(PlaybackProcessingData* data, float target_level) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setAGCTargetLevelDb called with target_level " << target_level);
-    chain->setAgcTargetLevelDb(target_level);
-    return 0;
+    return onChain(
+        data,
+        LoggedCall(LOG4CXX_LOCATION, "setAGCTargetLevelDb called with target_level ", target_level),
+        [=](PlaybackProcessing& chain) { chain.setAgcTargetLevelDb(target_level); });
 }
 
 int PlaybackProcessing_setAGCMaxGainDb(PlaybackProcessingData* data, float max_gain) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setAGCMaxGainDb called with max_gain " << max_gain);
-    chain->setAgcMaxGainDb(max_gain);
-    return 0;
+    return onChain(data,
+                   LoggedCall(LOG4CXX_LOCATION, "setAGCMaxGainDb called with max_gain ", max_gain),
+                   [=](PlaybackProcessing& chain) { chain.setAgcMaxGainDb(max_gain); });
 }
 
 int PlaybackProcessing_setAGCDecreaseMaxGain(PlaybackProcessingData* data, int enabled) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setAGCDecreaseMaxGain called with enabled " << enabled);
-    chain->setAgcDecreaseMaxGain(enabled != 0);
-    return 0;
+    return onChain(
+        data, LoggedCall(LOG4CXX_LOCATION, "setAGCDecreaseMaxGain called with enabled ", enabled),
+        [=](PlaybackProcessing& chain) { chain.setAgcDecreaseMaxGain(enabled != 0); });
 }
 
 int PlaybackProcessing_setAGCMaxAmp(PlaybackProcessingData* data, float max_amp) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setAGCMaxAmp called with max_amp " << max_amp);
-    chain->setAgcMaxAmp(max_amp);
-    return 0;
+    return onChain(data, LoggedCall(LOG4CXX_LOCATION, "setAGCMaxAmp called with max_amp ", max_amp),
+                   [=](PlaybackProcessing& chain) { chain.setAgcMaxAmp(max_amp); });
 }
 
 int PlaybackProcessing_setAGCNonspeechHoldGainTime(PlaybackProcessingData* data, float time) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    chain->setAgcNonspeechHoldGainTime(time);
-    return 0;
+    return onChain(data,
+                   [=](PlaybackProcessing& chain) { chain.setAgcNonspeechHoldGainTime(time); });
 }
 
 int PlaybackProcessing_setAGCNonspeechReleaseSpeed(PlaybackProcessingData* data, float speed) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    chain->setAgcNonspeechReleaseSpeed(speed);
-    return 0;
+    return onChain(data,
+                   [=](PlaybackProcessing& chain) { chain.setAgcNonspeechReleaseSpeed(speed); });
 }
 
 int PlaybackProcessing_setEqualizerEnabled(PlaybackProcessingData* data, int enabled) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setEqualizerEnabled called with enabled " << enabled);
-    chain->setEqualizerEnabled(enabled != 0);
-    return 0;
+    return onChain(
+        data, LoggedCall(LOG4CXX_LOCATION, "setEqualizerEnabled called with enabled ", enabled),
+        [=](PlaybackProcessing& chain) { chain.setEqualizerEnabled(enabled != 0); });
 }
 
 int PlaybackProcessing_getEqualizerEnabled(PlaybackProcessingData* data, int* enabled) {
-    const auto chain = chainOf(data);
-    if (!chain || enabled == nullptr)
+    if (enabled == nullptr)
         return 1;
-    *enabled = chain->isEqualizerEnabled() ? 1 : 0;
-    return 0;
+    return onChain(data, [=](PlaybackProcessing& chain) { *enabled = chain.isEqualizerEnabled(); });
 }
 
 int PlaybackProcessing_setEqualizerFilename(PlaybackProcessingData* data, const char* filename) {
-    const auto chain = chainOf(data);
-    if (!chain || filename == nullptr)
+    if (filename == nullptr)
         return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setEqualizerFilename called with filename " << filename);
-    chain->setEqualizerFilename(filename);
-    return 0;
+    return onChain(
+        data, LoggedCall(LOG4CXX_LOCATION, "setEqualizerFilename called with filename ", filename),
+        [=](PlaybackProcessing& chain) { chain.setEqualizerFilename(filename); });
 }
 
 int PlaybackProcessing_setOutputGainDb(PlaybackProcessingData* data, float gain) {
-    const auto chain = chainOf(data);
-    if (!chain)
-        return 1;
-    LOG4CXX_DEBUG(AC_PlaybackProcessingCWrapper_logger,
-                  "setOutputGainDb called with gain " << gain);
-    chain->setOutputGainDb(gain);
-    return 0;
+    return onChain(data, LoggedCall(LOG4CXX_LOCATION, "setOutputGainDb called with gain ", gain),
+                   [=](PlaybackProcessing& chain) { chain.setOutputGainDb(gain); });
 }
 
 }  // extern "C"

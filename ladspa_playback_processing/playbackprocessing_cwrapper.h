@@ -4,9 +4,9 @@
  * Every function but PlaybackProcessing_Init takes the opaque handle that
  * PlaybackProcessing_Init returned and returns a status:
  *   0  success
- *   1  the handle is null or holds no chain, or (our addition) a pointer
- *      argument the call needs is null; nothing is changed and nothing is
- *      logged in that case.
+ *   1  the handle is null or holds no chain, or a pointer argument the call
+ *      needs is null (a caller error that must not crash the process);
+ *      nothing is changed and nothing is logged in that case.
  * No other status is returned. An exception thrown by the chain while a
  * setter runs (for example an allocation failure) is not caught here.
  *

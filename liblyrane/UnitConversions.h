@@ -1,6 +1,7 @@
 // Unit conversions shared by the processing blocks, in single precision and
-// in the order of operations every build of the blocks uses (results must
-// match bit for bit). Internal to the library; not installed.
+// in a fixed order of operations: the order decides the rounding, and the
+// blocks' configurations are tuned against their outputs bit for bit.
+// Internal to the library; not installed.
 #ifndef LYRANE_UNITCONVERSIONS_H
 #define LYRANE_UNITCONVERSIONS_H
 

@@ -46,16 +46,7 @@
 //   It logs only the duck TRACE record (once per block at most), the INFO
 //   record of a maximum-gain reduction and the ERROR record of a refused
 //   block; each record is built only when its level is enabled.
-// - Cost per sample: the level in dB (one logarithm) is taken only for
-//   samples with the speech flag set, the only ones whose gain update reads
-//   it; the level error is therefore not kept per sample. The histogram bin
-//   comes from a table of exact bin edges instead of a second logarithm, and
-//   the end-of-block scan runs only when it can lower the maximum. A speech
-//   sample that finds the gain at maxGainDb with the level at or below the
-//   largest level whose dB value is under target_level_db (found once per
-//   target by bisection over the float bit patterns) keeps the gain there
-//   without the logarithm. Results are bit for bit those of the plain
-//   formulas.
+// - Results are bit for bit those of the plain formulas above.
 // - A setter's new value acts from the next sample run() processes.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_AGC_H
@@ -142,9 +133,8 @@ class ZIZO_agc {
 
     // Linear factor of a gain in dB: a power-of-two approximation of
     // 10^(gain_db / 20) built from the float's bit pattern (within -0.35 dB
-    // and +0.17 dB of it; 0 dB gives 0.97134781). Bit-exact by design: every
-    // device that levels speech with this control must produce the same
-    // output.
+    // and +0.17 dB of it; 0 dB gives 0.97134781). Bit-exact by design: the
+    // AGC's targets and limits are tuned against the gains it produces.
     static float gainFactor(float gain_db);
     // Level bin of one high-passed sample: k for levels in (-3k-3, -3k]
     // dBFS; 0 for levels above 0 dB and for infinities, 31 for levels at or

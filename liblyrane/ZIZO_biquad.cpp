@@ -7,7 +7,8 @@ template <typename T>
 ZIZO_biquad<T>::ZIZO_biquad(const std::string& name, const std::vector<T>& coefficients)
     : name(name) {
     if (coefficients.size() != 5) {
-        // The count and "coefficients" touch: the record has always read so.
+        // The count and "coefficients" touch: log monitoring matches the
+        // record's text exactly, so it stays as the library logs it.
         LOG4CXX_ERROR(AC_Biquad_logger, "Biquad initialized with "
                                             << coefficients.size()
                                             << "coefficients, but 5 expected.");

@@ -25,6 +25,7 @@
 
 #include <log4cxx/logger.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ class ZIZO_biquad {
     // True when both poles (roots of z^2 + a1 z + a2) lie strictly inside
     // the unit circle. A non-number coefficient is not stable.
     bool isStable() const;
+
+    // The coefficients in use, b0, b1, b2, a1, a2: those given, or unity's
+    // after a refusal.
+    std::array<T, 5> getCoefficients() const { return {b0, b1, b2, a1, a2}; }
 
     static log4cxx::LoggerPtr AC_Biquad_logger;
 

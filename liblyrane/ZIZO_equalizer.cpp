@@ -12,8 +12,9 @@ log4cxx::LoggerPtr ZIZO_equalizer<T>::AC_Equalizer_logger =
 namespace {
 
 const char* const kGroupPrefix = "filter_fs_";
-// Type label of float in the "Required vector" record (typeid(float).name()
-// on the toolchains the device has always used).
+// Type label of float in the "Required vector" record: GCC's
+// typeid(float).name(), written out so that the record's text does not
+// depend on the compiler that builds the library.
 const char* const kFloatTypeLabel = "f";
 
 }  // namespace
@@ -149,13 +150,12 @@ int ZIZO_equalizer<T>::loadFilterCoefficients(const std::string& path) {
         return -1;
     }
 
-    numBiquads = static_cast<uint32_t>(count);
     sections.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         sections.push_back({b0[i], b1[i], b2[i], a1[i], a2[i]});
     }
     LOG4CXX_INFO(AC_Equalizer_logger, "Successfully parsed " << path << ". Equalizer consists of "
-                                                             << numBiquads << " biquads.");
+                                                             << count << " biquads.");
     return 0;
 }
 
@@ -167,19 +167,15 @@ void ZIZO_equalizer<T>::createBiquads() {
                       "not empty.");
         removeBiquads();
     }
-    // Built from the rows themselves: removeBiquads() has just zeroed
-    // numBiquads, and counting on it would build nothing.
     biquads.reserve(sections.size());
     for (size_t i = 0; i < sections.size(); ++i) {
         biquads.emplace_back(name + " biquad " + std::to_string(i), sections[i]);
     }
-    numBiquads = static_cast<uint32_t>(biquads.size());
 }
 
 template <typename T>
 void ZIZO_equalizer<T>::removeBiquads() {
     biquads.clear();
-    numBiquads = 0;
 }
 
 template class ZIZO_equalizer<float>;

@@ -17,8 +17,7 @@
 // - run() writes Nblock samples of out from Nblock samples of in; in and out
 //   may be the same array. Disabled, it copies; enabled, each sample passes
 //   every section in order and is multiplied by gain. It allocates, logs and
-//   locks nothing: per sample one test of the enabled flag and one
-//   processSample per section.
+//   locks nothing.
 // - loadFilterCoefficients() returns 0 on success and -1 on any failure, with
 //   one ERROR record naming the cause; it never throws except on allocation
 //   failure. It replaces the stored rows and gain, not the live sections.
@@ -84,6 +83,11 @@ class ZIZO_equalizer {
     void removeBiquads();
     // Number of live sections.
     unsigned int getNumBiquads() const { return static_cast<unsigned int>(biquads.size()); }
+    // The live sections, in cascade order.
+    const std::vector<ZIZO_biquad<T>>& getBiquads() const { return biquads; }
+    // Rows b0, b1, b2, a1, a2 as the last load read them, and its gain.
+    const std::vector<std::vector<T>>& getSectionRows() const { return sections; }
+    T getGain() const { return gain; }
 
     // True when "b0", "b1", "b2", "a1" and "a2" all hold a V (a float vector,
     // or ZIZO_Config::EmptyVector); otherwise false with the first failing
@@ -103,7 +107,6 @@ class ZIZO_equalizer {
     std::atomic<bool> enabled{false};
     uint32_t Nblock;
     uint32_t fs;
-    uint32_t numBiquads = 0;
     T gain = T(1);
     std::vector<std::vector<T>> sections;  // rows b0, b1, b2, a1, a2 as read
     // Held by value, contiguous, so the per-sample cascade walks one array.

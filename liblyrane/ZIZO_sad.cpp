@@ -26,8 +26,9 @@ const float kInitialFloor = 0.01f;
 const float kRatioFloorOffset = 1e-6f;
 
 // Whole blocks covering a hold time: divided by the block length before the
-// rate is applied, so that the rounding matches every other build of the
-// detector. Negative and NaN give 0; a value past the range saturates.
+// rate is applied. The order decides the rounding, and so the gate's timing
+// that the hold times are tuned against. Negative and NaN give 0; a value
+// past the range saturates.
 uint32_t holdBlocks(float time_s, unsigned int Nblock, unsigned int fs) {
     return lyrane::toCount(std::ceil(time_s / static_cast<float>(Nblock) * static_cast<float>(fs)));
 }

@@ -33,10 +33,7 @@
 // - setEnabled() logs at INFO on every call, also when nothing changes.
 // - run() allocates nothing and logs only the ERROR records above (and one
 //   for a state outside 0..3, which only switchState can set).
-// - Cost: one pass over the block takes the trackers, the ratio and both
-//   tests, so that a call with one sample (the plug-in's case) costs little
-//   more than the sample itself. Results are those of the plain formulas bit
-//   for bit.
+// - Results are those of the plain formulas bit for bit.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_SAD_H
 #define ZIZO_SAD_H

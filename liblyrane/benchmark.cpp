@@ -17,6 +17,7 @@
 // message naming the option or file.
 #include <ExternalModuleRegistry.h>
 #include <Lyrane.h>
+#include <PlaybackChainNames.h>
 #include <PlaybackProcessing.h>
 #include <ZIZO_ConfigImport.h>
 #include <log4cxx/basicconfigurator.h>
@@ -59,8 +60,8 @@ const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger("LyraneBenchmark");
 
 const std::string kConfigDir = LYRANE_CONFIG_DIR;
 // The device's sound server plays the far-end signal through the acoustic
-// chain under this name; the core finds it in the registry by the same name.
-const char* const kPlaybackChainName = "LADSPA_PLAYBACKPROCESSING_ACOUSTIC";
+// chain; the core finds it in the registry by that name.
+const char* const kPlaybackChainName = LYRANE_ACOUSTIC_CHAIN_NAME;
 
 constexpr unsigned int kDefaultClientVolumeLevel = 12;
 // Second argument of notifyMasterVolumeLevel.

@@ -4,7 +4,8 @@
 # configuration directory of its own. Then runs a speech recording through the
 # installed plug-in in a real LADSPA host (applyplugin) with the acoustic
 # profile, writes the processed WAV and prints the processor time and the
-# real-time factor.
+# real-time factor. Then draws the tuning views (the shipped equalizer's
+# response, the recording's level trace) and prints their paths.
 #
 # usage: scripts/demo.sh [SPEECH.wav]
 # Without an argument a short speech recording is synthesised (espeak-ng and
@@ -113,6 +114,24 @@ awk -v u="$user" -v s="$sys" -v r="$real" -v d="$seconds" 'BEGIN {
     printf "Real-time factor: %.4f (processor time / audio duration; %.0f times faster " \
            "than real time).\n", cpu / d, (cpu > 0 ? d / cpu : 0)
 }'
+
+# Tuning views: the shipped coefficient file's response at each of its rates,
+# and the recording traced through the chain's blocks with the acoustic
+# profile, drawn by the installed LyraneTuning and lyrane_tuning_plot.py.
+views="$work/tuning"
+mkdir -p "$views"
+"$prefix/bin/LyraneTuning" response --output "$views/equalizer_coefficients" \
+    "$prefix/etc/Lyrane/equalizer_coefficients.cfg" >"$views/response.txt"
+"$prefix/bin/LyraneTuning" trace --output "$views/speech" "$speech" \
+    "$prefix/etc/Lyrane/ladspa_acoustic.cfg" >"$views/trace.txt"
+"$prefix/bin/lyrane_tuning_plot.py" response "$views/equalizer_coefficients" >/dev/null
+"$prefix/bin/lyrane_tuning_plot.py" trace "$views/speech" >/dev/null
+echo
+echo "Tuning views (LyraneTuning):"
+grep -E " at [0-9]+ Hz:|peak gain" "$views/response.txt" | sed 's/^[^ ]*\/etc\/Lyrane\//  /'
+grep -E "maximum gain|AGC gain|speech in" "$views/trace.txt"
+echo "  equalizer response: build/demo/tuning/equalizer_coefficients.response.png"
+echo "  level trace:        build/demo/tuning/speech.trace.png"
 
 if [ -f scripts/run_benchmark.sh ]; then
     echo

@@ -1,6 +1,7 @@
 #include "Lyrane.h"
 
 #include <ExternalModuleRegistry.h>
+#include <PlaybackChainNames.h>
 #include <PlaybackProcessing.h>
 
 #include <cstdint>
@@ -13,7 +14,7 @@ namespace {
 // A frame is 16 ms: fs * 16 / 1000 samples, truncated.
 constexpr std::uint64_t kFrameMs = 16;
 // The chain the device's sound server plays the far-end signal through.
-const char* const kPlaybackChainName = "LADSPA_PLAYBACKPROCESSING_ACOUSTIC";
+const char* const kPlaybackChainName = LYRANE_ACOUSTIC_CHAIN_NAME;
 
 unsigned int positiveInt(const ZIZO_Config& config, const std::string& key) {
     if (!config.exist<int>(key)) {

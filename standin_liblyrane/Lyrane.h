@@ -18,7 +18,7 @@
 //     out[n]  = (mic 0[n] + mic 1[n] + ... ) / Nmics   (mean of the rows,
 //               summed in row order, single precision)
 //     out2[n] = the playback reference pulled from the chain registered as
-//               "LADSPA_PLAYBACKPROCESSING_ACOUSTIC" in the process-wide
+//               LYRANE_ACOUSTIC_CHAIN_NAME (PlaybackChainNames.h) in the process-wide
 //               module registry.
 //   On the device the sound server plays the far-end signal through that
 //   chain while the core pulls the unprocessed reference back out of it. In

@@ -14,6 +14,7 @@
 
 #include "HeapCounter.h"
 #include "LogCapture.h"
+#include "SpeechLikeSignal.h"
 #include "ZIZO_sad.h"
 
 namespace {
@@ -421,41 +422,12 @@ TEST(ZIZO_agc, MistypedValuesFallBackToZero) {
 
 namespace {
 
-// A -50 dBFS noise floor with "syllables" of 120-300 ms (a harmonic series
-// on a 100-220 Hz fundamental under a raised-cosine envelope, peaks between
-// -30 and -1 dBFS) separated by pauses of 50-400 ms and now and then a
-// one-second break. Fixed seed: every run sees the same signal.
-Eigen::ArrayXf speechLike(unsigned int fs, unsigned int seconds) {
-    uint32_t state = 20240611u;
-    auto uniform = [&state]() {
-        state = state * 1664525u + 1013904223u;
-        return static_cast<double>(state >> 8) / 16777216.0;
-    };
-    const Eigen::Index n = static_cast<Eigen::Index>(fs) * seconds;
-    Eigen::ArrayXf x(n);
-    Eigen::Index i = 0;
-    while (i < n) {
-        Eigen::Index pause = static_cast<Eigen::Index>((0.05 + 0.35 * uniform()) * fs);
-        if (uniform() < 0.15) {
-            pause += fs;
-        }
-        for (; pause > 0 && i < n; --pause, ++i) {
-            x[i] = static_cast<float>(0.003 * (2.0 * uniform() - 1.0));
-        }
-        const Eigen::Index length = static_cast<Eigen::Index>((0.12 + 0.18 * uniform()) * fs);
-        const double f0 = 100.0 + 120.0 * uniform();
-        const double peak = std::pow(10.0, (-30.0 + 29.0 * uniform()) / 20.0);
-        for (Eigen::Index k = 0; k < length && i < n; ++k, ++i) {
-            const double t = static_cast<double>(k) / fs;
-            const double envelope = 0.5 - 0.5 * std::cos(2.0 * M_PI * k / length);
-            double voiced = 0.0;
-            for (int h = 1; h <= 4; ++h) {
-                voiced += std::sin(2.0 * M_PI * f0 * h * t) / h;
-            }
-            x[i] = static_cast<float>(peak * envelope * voiced / 2.1 +
-                                      0.003 * (2.0 * uniform() - 1.0));
-        }
-    }
+// Quiet speech (the gain climbs to its maximum), then loud speech that the
+// climbed gain drives into ducking and clipping and whose level makes the
+// maximum-gain reduction act while it runs.
+Eigen::ArrayXf quietThenLoudSpeech(unsigned int fs) {
+    Eigen::ArrayXf x(10 * fs);
+    x << speechLike(5 * fs, fs, 0.02f), speechLike(5 * fs, fs, 0.9f);
     return x;
 }
 
@@ -463,12 +435,13 @@ struct RealTimeRun {
     Eigen::ArrayXf output;
     std::vector<bool> speech;  // per sample: the detector's decision
     long allocationsOutsideReductions = 0;
+    long allocationsInReductions = 0;
     int reductionBlocks = 0;
 };
 
 // Runs detector and AGC over x in blocks of Nblock, the AGC in place with
 // the detector's decision, or with the given per-sample decisions if any.
-// Counts the heap allocations made inside run(), except in the blocks that
+// Counts the heap allocations made inside run(), apart for the blocks that
 // lowered the maximum gain (their INFO record is built on the heap).
 RealTimeRun runRealTime(const Eigen::ArrayXf& x, unsigned int Nblock, bool decreaseMaxGain,
                         const std::vector<bool>* givenSpeech) {
@@ -498,6 +471,7 @@ RealTimeRun runRealTime(const Eigen::ArrayXf& x, unsigned int Nblock, bool decre
         }
         if (agc.getMaxGainDb() != maxGainBefore) {
             ++result.reductionBlocks;
+            result.allocationsInReductions += allocated;
         } else {
             result.allocationsOutsideReductions += allocated;
         }
@@ -520,7 +494,7 @@ TEST(ZIZO_agc, RealTimeRunAllocatesNothingAndIgnoresTheBlockSize) {
         ZIZO_agc agc("count", 10, 16000, agcConfig());
         EXPECT_GE(count.value(), 7);
     }
-    const Eigen::ArrayXf x = speechLike(16000, 10);
+    const Eigen::ArrayXf x = quietThenLoudSpeech(16000);
 
     const RealTimeRun blocks = runRealTime(x, 160, false, nullptr);
     EXPECT_EQ(blocks.allocationsOutsideReductions, 0);
@@ -537,13 +511,18 @@ TEST(ZIZO_agc, RealTimeRunAllocatesNothingAndIgnoresTheBlockSize) {
     EXPECT_EQ(samples.allocationsOutsideReductions, 0);
     EXPECT_TRUE((samples.output == blocks.output).all());
 
-    // With the maximum-gain reduction on, nothing is allocated either; only a
-    // block that lowers the maximum builds its INFO record.
+    // With the maximum-gain reduction on, a block that lowers the maximum
+    // builds its INFO record on the heap; every other block allocates
+    // nothing. The record's allocations are counted as they are today
+    // (8 per reduction); whether a reduction must allocate nothing on
+    // the audio thread is left to the real-time work on the AGC.
     for (unsigned int Nblock : {160u, 1u}) {
+        SCOPED_TRACE("Nblock " + std::to_string(Nblock));
         const RealTimeRun reducing = runRealTime(x, Nblock, true, nullptr);
-        EXPECT_EQ(reducing.allocationsOutsideReductions, 0) << "Nblock " << Nblock;
-        EXPECT_GE(reducing.reductionBlocks, 1) << "Nblock " << Nblock;
-        EXPECT_LE(reducing.reductionBlocks, 12) << "Nblock " << Nblock;
+        EXPECT_EQ(reducing.allocationsOutsideReductions, 0);
+        EXPECT_GE(reducing.reductionBlocks, 1);
+        EXPECT_LE(reducing.reductionBlocks, 12);
+        EXPECT_EQ(reducing.allocationsInReductions, 8 * reducing.reductionBlocks);
     }
 }
 
@@ -566,7 +545,10 @@ TEST(ZIZO_agc, GainAtTheMaximumFollowsTheLawOneUlpAroundTheTarget) {
     const Eigen::ArrayXf silence = Eigen::ArrayXf::Zero(1);
     Eigen::ArrayXf loud(1);
     Eigen::ArrayXf out(1);
-    int levelsChecked = 0;
+    // Levels that are the smallest float with their value in dB: only at
+    // those does a threshold one float too high let the loop skip a gain
+    // that the law puts below the maximum.
+    int smallestOfTheirDb = 0;
     for (float start : {0.15f, 0.2f, 0.3f, 0.45f}) {
         float x = start;
         for (int step = 0; step < 12; ++step, x = std::nextafter(x, 1.0f)) {
@@ -589,8 +571,10 @@ TEST(ZIZO_agc, GainAtTheMaximumFollowsTheLawOneUlpAroundTheTarget) {
                 const float expected = std::min(maxGain_db, maxGain_db + (target - levelDb));
                 EXPECT_EQ(agc.getGainDb(), expected) << "level " << level << " target " << target;
             }
-            ++levelsChecked;
+            if (20.0f * std::log10(std::nextafter(level, 0.0f)) < levelDb) {
+                ++smallestOfTheirDb;
+            }
         }
     }
-    EXPECT_EQ(levelsChecked, 48);
+    EXPECT_GE(smallestOfTheirDb, 4);
 }

@@ -55,9 +55,12 @@ TEST(LyraneStandIn, ReadsRateAndMicrophonesAndRefusesWhatItCannotUse) {
 
 class LyraneBatch : public ::testing::Test {
   protected:
-    // 8 kHz: 128 samples per frame. 3 whole frames and 10 samples after them.
+    // 8 kHz: 128 samples per frame. 8 whole frames and 10 samples after them:
+    // long enough for the chain to hand out 342 of the far-end samples it
+    // was given, which it only does after the first 682.
     static constexpr Eigen::Index kFrame = 128;
-    static constexpr Eigen::Index kSamples = 3 * kFrame + 10;
+    static constexpr Eigen::Index kFrames = 8;
+    static constexpr Eigen::Index kSamples = kFrames * kFrame + 10;
 
     void SetUp() override {
         mics = Eigen::ArrayXXf::Zero(2, kSamples);
@@ -85,7 +88,7 @@ TEST_F(LyraneBatch, MixesTheMicrophonesAndPullsTheReferenceThroughTheChain) {
     ExternalModuleRegistry::getInstance()->unregisterPlaybackProcessing(kChainName);
 
     for (Eigen::Index n = 0; n < kSamples; ++n) {
-        const bool executed = n < 3 * kFrame;
+        const bool executed = n < kFrames * kFrame;
         // Mean of n and 1; the samples after the last frame keep their value.
         EXPECT_EQ(out[n], executed ? (static_cast<float>(n) + 1.0f) / 2.0f : -7.0f) << n;
         // The chain hands out a sample once more than 682 are buffered: with
@@ -93,18 +96,20 @@ TEST_F(LyraneBatch, MixesTheMicrophonesAndPullsTheReferenceThroughTheChain) {
         const float reference = n >= 682 ? farend[n - 682] : 0.0f;
         EXPECT_EQ(out2[n], executed ? reference : -7.0f) << n;
     }
-    EXPECT_EQ(core.getFramecounter(), 3u);
-    EXPECT_EQ(core.getDoaFramecounter(), 3u);
+    // Far-end samples 1 .. 342 came back, in order.
+    EXPECT_EQ(out2[kFrames * kFrame - 1], 342.0f);
+    EXPECT_EQ(core.getFramecounter(), 8u);
+    EXPECT_EQ(core.getDoaFramecounter(), 8u);
     // Counters add up over calls.
     core.Batch(mics, farend, out, out2, events);
-    EXPECT_EQ(core.getFramecounter(), 6u);
+    EXPECT_EQ(core.getFramecounter(), 16u);
 }
 
 TEST_F(LyraneBatch, WithoutARegisteredChainTheReferenceIsSilence) {
     ASSERT_EQ(ExternalModuleRegistry::getInstance()->getPlaybackProcessing(kChainName), nullptr);
     core.Batch(mics, farend, out, out2, events);
-    EXPECT_TRUE((out2.head(3 * kFrame) == 0.0f).all());
-    EXPECT_EQ(core.getFramecounter(), 3u);
+    EXPECT_TRUE((out2.head(kFrames * kFrame) == 0.0f).all());
+    EXPECT_EQ(core.getFramecounter(), 8u);
 }
 
 TEST_F(LyraneBatch, RefusesSignalsOfTheWrongShapeAndChangesNothing) {

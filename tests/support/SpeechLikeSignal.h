@@ -1,5 +1,5 @@
-// A deterministic speech-like test signal, shared by the chain's tests and
-// its benchmark so that both look at the same input.
+// The one speech-like test signal of the tests and the chain's benchmark, so
+// that all of them look at the same kind of input; deterministic.
 #ifndef LYRANE_TEST_SPEECHLIKESIGNAL_H
 #define LYRANE_TEST_SPEECHLIKESIGNAL_H
 
@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Speech-like test signal, all samples in the normal float range: voiced
 // syllables (harmonics of 140 Hz, 180 ms on in every 250 ms) in phrases of
@@ -33,6 +34,12 @@ inline Eigen::ArrayXf speechLike(std::size_t n, unsigned int fs, float peak = 0.
         x[i] = float(peak * envelope * voiced / 2.0 + noise + (noise >= 0 ? 1e-4 : -1e-4));
     }
     return x;
+}
+
+// The same signal as plain samples, for callers that hand buffers to a host.
+inline std::vector<float> speechLikeSamples(std::size_t n, unsigned int fs, float peak) {
+    const Eigen::ArrayXf x = speechLike(n, fs, peak);
+    return std::vector<float>(x.data(), x.data() + x.size());
 }
 
 #endif

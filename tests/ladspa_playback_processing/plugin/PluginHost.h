@@ -1,7 +1,7 @@
 // A minimal LADSPA host for tests: loads the built plug-in module with
 // dlopen() as real hosts do and drives its callbacks directly, plus the
-// helpers the plug-in tests share (test signals, settings files in the
-// configuration directory, a reference run through the C interface).
+// helpers the plug-in tests share (settings files, a reference run through
+// the C interface).
 #ifndef LYRANE_TEST_PLUGINHOST_H
 #define LYRANE_TEST_PLUGINHOST_H
 
@@ -11,10 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "ConfigDirFile.h"
+#include "PlaybackChainNames.h"
+#include "SpeechLikeSignal.h"
 #include "playbackprocessing_cwrapper.h"
 
-constexpr const char* kAcousticName = "LADSPA_PLAYBACKPROCESSING_ACOUSTIC";
-constexpr const char* kAfilName = "LADSPA_PLAYBACKPROCESSING_AFIL";
+constexpr const char* kAcousticName = LYRANE_ACOUSTIC_CHAIN_NAME;
+constexpr const char* kAfilName = LYRANE_AFIL_CHAIN_NAME;
 
 // The plug-in module, loaded for the object's lifetime.
 class PluginLibrary {
@@ -56,39 +59,13 @@ class ChainPlugin {
     std::vector<float> outBuffer;
 };
 
-// Replaces a file of the configuration directory for the object's lifetime
-// and puts the shipped content (or absence) back afterwards. Tests using it
-// hold the configuration directory's resource lock.
-class SettingsOverride {
-  public:
-    SettingsOverride(const std::string& fileName, const std::string& text);
-    ~SettingsOverride();
-    SettingsOverride(const SettingsOverride&) = delete;
-    SettingsOverride& operator=(const SettingsOverride&) = delete;
-
-  private:
-    std::string path;
-    bool existed;
-    std::string original;
-};
-
-std::string configDirFile(const std::string& fileName);
-
 // Whether the process-wide registry holds a chain under name.
 bool isRegistered(const char* name);
 
-// A version-2 coefficient file with 16000 and 48000 Hz sets: a 150 Hz
-// high-pass and a +6 dB peak at 2.5 kHz (Q 1), designed with the audio EQ
-// cookbook formulas in double precision and rounded to 9 digits.
-std::string testCoefficientFile();
-
-// Speech-like test signal: voiced syllables (a 140 Hz pulse-like harmonic
-// tone with a 4 Hz syllable envelope) at the given peak amplitude, separated
-// by pauses of low noise; deterministic.
+// The speech-like test signal of the given length at fs Hz.
 std::vector<float> speechLike(unsigned fs, double seconds, float peak);
 
-// One setting of the plug-in's settings file, with the C interface call it
-// becomes; applied in the order given.
+// One setting of the plug-in's settings file.
 struct Setting {
     std::string key;
     std::string text;  // as written in the settings file
@@ -96,8 +73,9 @@ struct Setting {
 std::string settingsText(const std::vector<Setting>& settings);
 
 // The same settings applied by calling the C interface directly on a chain of
-// its own (a different registry name), then the input run one sample per
-// block as the plug-in does.
+// its own (a different registry name), in the order of SettingApplyOrder.h
+// whatever their order here, then the input run one sample per block as the
+// plug-in does.
 std::vector<float> referenceRun(const std::vector<Setting>& settings, unsigned fs,
                                 const std::vector<float>& in);
 

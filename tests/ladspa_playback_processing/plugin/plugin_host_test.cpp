@@ -54,7 +54,7 @@ void expectDescriptor(const LADSPA_Descriptor* d, unsigned long id, const char* 
 }  // namespace
 
 // Port kinds from the LADSPA header: input 1, output 2, control 4, audio 8.
-TEST(PluginDescriptors, MatchThePublishedTables) {
+TEST(PluginDescriptors, CarryTheIdsNamesAndPortsHostsKnowThemBy) {
     PluginLibrary library;
     expectDescriptor(library.descriptor(0), 5021, "Void", "Void",
                      {{"Input", 9, 0}, {"Output", 10, 0}});
@@ -209,6 +209,8 @@ TEST(ChainPluginLifecycle, ActivationBuildsAOneSampleChainAtTheHostRate) {
     plugin.activate();
     auto chain = ExternalModuleRegistry::getInstance()->getPlaybackProcessing(kAfilName);
     ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->getFs(), 22050u);
+    EXPECT_EQ(chain->getNblock(), 1u);
     // The FIFO sees every input sample as its own block: 683 samples pushed
     // one by one make the first one available to the consumer (more than
     // 2048 / 3 = 682 buffered), as a block size of 1 implies.

@@ -12,7 +12,8 @@
  *   sox          rounded to nearest in two steps (float to 32-bit, 32-bit to
  *                16-bit, run with dither off): within 1 step of 16 bits.
  * SETTINGS is the profile's settings file, read here with libconfig and
- * applied in the plug-in's order. Both readers take the input as libsndfile
+ * applied in the order of SettingApplyOrder.h, independently of the order
+ * the plug-in's table gives. Both readers take the input as libsndfile
  * delivers floats (16-bit samples divided by 32768).
  *
  * Exit status 0 when every sample matches and the expected output is not
@@ -26,24 +27,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "SettingApplyOrder.h"
+#include "ladspa_settings.h"
 #include "playbackprocessing_cwrapper.h"
 
-static void applyFloat(const config_t* c, const char* key, PlaybackProcessingData* chain,
-                       int (*setter)(PlaybackProcessingData*, float)) {
-    double value;
-    if (config_lookup_float(c, key, &value) == CONFIG_TRUE) {
-        setter(chain, (float)value);
-    }
-}
-
-static void applyBool(const config_t* c, const char* key, PlaybackProcessingData* chain,
-                      int (*setter)(PlaybackProcessingData*, int)) {
-    int value;
-    if (config_lookup_bool(c, key, &value) == CONFIG_TRUE) {
-        setter(chain, value);
-    }
-}
-
+/* Applies the keys the settings file holds in the order written out in
+ * SettingApplyOrder.h, each with the lookup and the call the plug-in's table
+ * gives it; a settings key the plug-in does not read is an error here. */
 static int applySettings(const char* path, PlaybackProcessingData* chain) {
     config_t c;
     config_init(&c);
@@ -53,23 +43,27 @@ static int applySettings(const char* path, PlaybackProcessingData* chain) {
         config_destroy(&c);
         return -1;
     }
-    const char* file;
-    if (config_lookup_string(&c, "equalizer_coefficients_file", &file) == CONFIG_TRUE) {
-        PlaybackProcessing_setEqualizerFilename(chain, file);
+    int status = 0;
+    const config_setting_t* root = config_root_setting(&c);
+    for (int i = 0; i < config_setting_length(root); ++i) {
+        const char* key = config_setting_name(config_setting_get_elem(root, i));
+        if (findLadspaSetting(key) == NULL) {
+            fprintf(stderr, "plugin_reference: %s: the plug-in reads no setting %s\n", path, key);
+            status = -1;
+        }
     }
-    applyFloat(&c, "agc_target_level_db", chain, PlaybackProcessing_setAGCTargetLevelDb);
-    applyFloat(&c, "agc_max_gain_db", chain, PlaybackProcessing_setAGCMaxGainDb);
-    applyFloat(&c, "agc_max_amp", chain, PlaybackProcessing_setAGCMaxAmp);
-    applyFloat(&c, "agc_nonspeech_hold_gain_time", chain,
-               PlaybackProcessing_setAGCNonspeechHoldGainTime);
-    applyFloat(&c, "agc_nonspeech_release_speed", chain,
-               PlaybackProcessing_setAGCNonspeechReleaseSpeed);
-    applyFloat(&c, "volume_db", chain, PlaybackProcessing_setOutputGainDb);
-    applyBool(&c, "agc_enabled", chain, PlaybackProcessing_setAGCEnabled);
-    applyBool(&c, "agc_decrease_max_gain", chain, PlaybackProcessing_setAGCDecreaseMaxGain);
-    applyBool(&c, "equalizer_enabled", chain, PlaybackProcessing_setEqualizerEnabled);
+    for (size_t i = 0; status == 0 && i < SETTING_APPLY_ORDER_COUNT; ++i) {
+        const LadspaSetting* setting = findLadspaSetting(kSettingApplyOrder[i]);
+        if (setting == NULL) {
+            fprintf(stderr, "plugin_reference: the plug-in reads no setting %s\n",
+                    kSettingApplyOrder[i]);
+            status = -1;
+        } else {
+            applyLadspaSetting(&c, setting, chain);
+        }
+    }
     config_destroy(&c);
-    return 0;
+    return status;
 }
 
 /* applyplugin's conversion, for |y| < 1 where it does not overflow. */

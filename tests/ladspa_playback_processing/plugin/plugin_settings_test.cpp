@@ -13,14 +13,15 @@
 #include "LogCapture.h"
 #include "PlaybackProcessing.h"
 #include "PluginHost.h"
-#include "TempDir.h"
+#include "SettingApplyOrder.h"
+#include "ladspa_settings.h"
 
 namespace {
 
-// Every key, in the order the plug-in applies them, with values that differ
-// from every block default so a skipped key shows.
-std::vector<Setting> fullSettings(const std::string& coefficientFile) {
-    return {{"equalizer_coefficients_file", "\"" + coefficientFile + "\""},
+// Every key, with values that differ from every block default so a skipped
+// key shows.
+std::vector<Setting> fullSettings() {
+    return {{"equalizer_coefficients_file", "\"" LYRANE_TEST_COEFFICIENT_FILE "\""},
             {"agc_target_level_db", "-14.5"},
             {"agc_max_gain_db", "21.0"},
             {"agc_max_amp", "0.7"},
@@ -55,12 +56,11 @@ std::vector<float> testSignal(unsigned fs) {
 }  // namespace
 
 TEST(PluginSettings, KeysReachTheChainInTheFixedOrder) {
-    TempDir dir;
-    const std::string coefficients = dir.write("eq.cfg", testCoefficientFile());
+    const std::string coefficients = LYRANE_TEST_COEFFICIENT_FILE;
     // Written in reverse: the order of the file must not matter.
-    std::vector<Setting> settings = fullSettings(coefficients);
+    std::vector<Setting> settings = fullSettings();
     std::reverse(settings.begin(), settings.end());
-    SettingsOverride afil("ladspa_afil.cfg", settingsText(settings));
+    ConfigFileOverride afil("ladspa_afil.cfg", settingsText(settings));
 
     PluginLibrary library;
     LogCapture log;
@@ -89,18 +89,24 @@ TEST(PluginSettings, KeysReachTheChainInTheFixedOrder) {
     EXPECT_TRUE(chain->isAgcEnabled());
     EXPECT_TRUE(chain->isEqualizerEnabled());  // so the file loaded before switching on
     EXPECT_EQ(chain->getAgcMaxGainDb(), 21.0f);
+
+    // The three unlogged setters: the plug-in applies its table from first to
+    // last, so the table must hold every key in the order the references use.
+    ASSERT_EQ(LADSPA_SETTING_COUNT, SETTING_APPLY_ORDER_COUNT);
+    for (size_t i = 0; i < SETTING_APPLY_ORDER_COUNT; ++i) {
+        EXPECT_STREQ(kLadspaSettings[i].key, kSettingApplyOrder[i]) << i;
+    }
 }
 
 TEST(PluginSettings, OutputEqualsTheCInterfaceSampleForSample) {
-    TempDir dir;
-    const std::vector<Setting> settings = fullSettings(dir.write("eq.cfg", testCoefficientFile()));
+    const std::vector<Setting> settings = fullSettings();
     // The acoustic profile gets a second set, so both files are shown to be
     // read by the profile they belong to.
     std::vector<Setting> acoustic = settings;
     acoustic[1].text = "-9.0";
     acoustic[6].text = "1.5";
-    SettingsOverride afilFile("ladspa_afil.cfg", settingsText(settings));
-    SettingsOverride acousticFile("ladspa_acoustic.cfg", settingsText(acoustic));
+    ConfigFileOverride afilFile("ladspa_afil.cfg", settingsText(settings));
+    ConfigFileOverride acousticFile("ladspa_acoustic.cfg", settingsText(acoustic));
 
     PluginLibrary library;
     // 44100 Hz has no set in the coefficient file: the equalizer stays off in
@@ -137,9 +143,9 @@ TEST(PluginSettings, UnusableSettingsLeaveTheChainMuted) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        SettingsOverride file("ladspa_acoustic.cfg", c.text ? c.text : "");
+        ConfigFileOverride file("ladspa_acoustic.cfg", c.text ? c.text : "");
         if (c.text == nullptr) {
-            std::remove(configDirFile("ladspa_acoustic.cfg").c_str());
+            file.remove();
         }
         EXPECT_TRUE(allZero(runPlugin(library, 16000, 0.0f, in)));
     }
@@ -149,12 +155,12 @@ TEST(PluginSettings, VolumeAloneGivesTheChainsPlainPath) {
     // Equalizer and AGC keep their defaults (off), so at 0 dB (factor
     // 10^0 = 1) the output is the input, bit for bit; at -6.0 dB it is the
     // input times the factor 10^(-6 * 0.05) = 0.5011872 in single precision.
-    SettingsOverride file("ladspa_acoustic.cfg", "volume_db = 0.0;\n");
+    ConfigFileOverride file("ladspa_acoustic.cfg", "volume_db = 0.0;\n");
     PluginLibrary library;
     const std::vector<float> in = speechLike(48000, 0.5, 0.9f);
     EXPECT_EQ(runPlugin(library, 48000, 0.0f, in), in);
 
-    SettingsOverride quieter("ladspa_acoustic.cfg", "volume_db = -6.0;\n");
+    ConfigFileOverride quieter("ladspa_acoustic.cfg", "volume_db = -6.0;\n");
     const std::vector<float> out = runPlugin(library, 48000, 0.0f, in);
     for (size_t i = 0; i < in.size(); i += 997) {
         EXPECT_EQ(out[i], in[i] * 0.5011872f) << i;
@@ -162,9 +168,8 @@ TEST(PluginSettings, VolumeAloneGivesTheChainsPlainPath) {
 }
 
 TEST(PluginSettings, InPlaceBuffersGiveTheSameOutput) {
-    TempDir dir;
-    const std::vector<Setting> settings = fullSettings(dir.write("eq.cfg", testCoefficientFile()));
-    SettingsOverride afilFile("ladspa_afil.cfg", settingsText(settings));
+    const std::vector<Setting> settings = fullSettings();
+    ConfigFileOverride afilFile("ladspa_afil.cfg", settingsText(settings));
     PluginLibrary library;
     const std::vector<float> in = testSignal(48000);
     ChainPlugin separate(library, 48000, 1.0f), shared(library, 48000, 1.0f);
@@ -174,12 +179,11 @@ TEST(PluginSettings, InPlaceBuffersGiveTheSameOutput) {
 }
 
 TEST(PluginSettings, ManyInstancesOfBothProfilesSideBySide) {
-    TempDir dir;
-    const std::vector<Setting> settings = fullSettings(dir.write("eq.cfg", testCoefficientFile()));
+    const std::vector<Setting> settings = fullSettings();
     std::vector<Setting> acoustic = settings;
     acoustic[9].text = "false";  // equalizer off
-    SettingsOverride afilFile("ladspa_afil.cfg", settingsText(settings));
-    SettingsOverride acousticFile("ladspa_acoustic.cfg", settingsText(acoustic));
+    ConfigFileOverride afilFile("ladspa_afil.cfg", settingsText(settings));
+    ConfigFileOverride acousticFile("ladspa_acoustic.cfg", settingsText(acoustic));
 
     PluginLibrary library;
     const unsigned fs = 16000;

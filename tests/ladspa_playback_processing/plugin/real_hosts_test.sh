@@ -11,10 +11,11 @@
 # shipped AFIL file is put back on exit.
 #
 # usage: real_hosts_test.sh HOST BUILD_DIR LIBDIR CONFIG_DIR REFERENCE_PROGRAM
+#                           COEFFICIENT_FILE
 # LYRANE_HOST_PRELOAD, if set, is preloaded into the host programs (the
 # sanitizer runtimes of an instrumented plug-in).
 set -euo pipefail
-host=$1 build=$2 libdir=$3 configdir=$4 reference=$5
+host=$1 build=$2 libdir=$3 configdir=$4 reference=$5 coefficients=$6
 module=liblyrane_ladspa_playback_processing.so
 
 fail() {
@@ -63,29 +64,14 @@ make_inputs() {
     done
 }
 
-# A version-2 coefficient file: a 150 Hz high-pass and a +6 dB peak at
-# 2.5 kHz (Q 1) per rate, from the audio EQ cookbook formulas; no 44.1 kHz
-# set, so the equalizer stays off there in the plug-in and the reference.
+# The AFIL profile on the tests' coefficient file, which has no 44.1 kHz set:
+# the equalizer stays off there in the plug-in and the reference.
 write_afil_settings() {
-    cat >"$scratch/eq.cfg" <<'EOF'
-filter_fs_16000 = {
-  fs = 16000; gain = 0.9;
-  b0 = [0.959202782, 1.226314852]; b1 = [-1.918405564, -0.858475831];
-  b2 = [0.959202782, 0.318900821]; a1 = [-1.916740489, -0.858475831];
-  a2 = [0.920070640, 0.545215672];
-};
-filter_fs_48000 = {
-  fs = 48000; gain = 0.9;
-  b0 = [0.986211795, 1.101673322]; b1 = [-1.972423590, -1.700388588];
-  b2 = [0.986211795, 0.694012057]; a1 = [-1.972233470, -1.700388588];
-  a2 = [0.972613710, 0.795685378];
-};
-EOF
     if [ -f "$afil" ]; then
         cp "$afil" "$scratch/ladspa_afil.cfg.shipped"
     fi
     cat >"$afil" <<EOF
-equalizer_coefficients_file = "$scratch/eq.cfg";
+equalizer_coefficients_file = "$coefficients";
 agc_target_level_db = -14.5;
 agc_max_gain_db = 21.0;
 agc_max_amp = 0.7;

@@ -13,19 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
-// GCC 12 with the address sanitizer reports std::regex's internal
-// std::function as maybe-uninitialized, a false positive inside libstdc++.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <regex>
-#pragma GCC diagnostic pop
+#include "Regex.h"
 
 namespace {
-
-const char* const kShippedFiles[] = {"Lyrane.cfg", "Lyrane_custom.cfg", "benchmark.cfg"};
-// The files name the device's directory; a build stages them with this
-// replaced by the configured one.
-const std::string kDeviceConfigDir = "/etc/Lyrane";
 
 const char* const kTestDeviceConfig =
     "fs = 16000;\n"
@@ -131,39 +121,31 @@ BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::
 }
 
 ConfigDirectory::ConfigDirectory() {
-    write("Lyrane.cfg", kTestDeviceConfig);
-    write("Lyrane_custom.cfg", "");
-    write("benchmark.cfg", "");
+    deviceConfig.write(kTestDeviceConfig);
+    customConfig.write("");
+    benchmarkConfig.write("");
 }
 
-ConfigDirectory::~ConfigDirectory() {
-    restoreShipped();
-}
-
-std::string ConfigDirectory::path(const std::string& name) {
-    return std::string(LYRANE_CONFIG_DIR) + "/" + name;
+const ConfigFileOverride& ConfigDirectory::file(const std::string& name) const {
+    for (const ConfigFileOverride* file : {&deviceConfig, &customConfig, &benchmarkConfig}) {
+        if (file->path() == path(name))
+            return *file;
+    }
+    throw std::invalid_argument(name + " is not a file of LyraneBenchmark");
 }
 
 void ConfigDirectory::write(const std::string& name, const std::string& text) const {
-    std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out)
-        throw std::runtime_error("cannot write " + path(name));
+    file(name).write(text);
 }
 
 void ConfigDirectory::remove(const std::string& name) const {
-    std::filesystem::remove(path(name));
+    file(name).remove();
 }
 
 void ConfigDirectory::restoreShipped() const {
-    for (const char* name : kShippedFiles) {
-        std::string text = readText(std::string(LYRANE_TEST_CONFIG_DIR) + "/" + name);
-        for (size_t at = 0; (at = text.find(kDeviceConfigDir, at)) != std::string::npos;) {
-            text.replace(at, kDeviceConfigDir.size(), LYRANE_CONFIG_DIR);
-            at += std::string(LYRANE_CONFIG_DIR).size();
-        }
-        write(name, text);
-    }
+    deviceConfig.restore();
+    customConfig.restore();
+    benchmarkConfig.restore();
 }
 
 void writeWav(const std::string& path, const Channels& channels, int fs, const std::string& comment,

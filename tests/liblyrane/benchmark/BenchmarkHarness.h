@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ConfigDirFile.h"
+
 // One record of the program's console log ("<ms> [<thread>] LEVEL logger ...
 // - message").
 struct ConsoleRecord {
@@ -36,23 +38,29 @@ const std::string& benchmarkProgram();
 // cwd if one is given, and waits for it.
 BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::string& cwd = "");
 
-// The configuration directory the program was built with. The constructor
-// writes test content into it; the destructor puts the shipped files back.
+// The program's three files in the configuration directory it was built
+// with. The constructor writes test content into them; the destructor puts
+// back what they held before, the build's staged copies of the shipped files.
 // Tests that use it hold the ctest resource lock "lyrane_config_dir".
 class ConfigDirectory {
   public:
     // Lyrane.cfg with fs, Nmics = 1, AEC.enabled (bool), ANC.Gmin_db (float);
     // an empty Lyrane_custom.cfg; benchmark.cfg without input_wavefile.
     ConfigDirectory();
-    ~ConfigDirectory();
-    ConfigDirectory(const ConfigDirectory&) = delete;
-    ConfigDirectory& operator=(const ConfigDirectory&) = delete;
 
-    static std::string path(const std::string& name);
+    static std::string path(const std::string& name) { return configDirFile(name); }
+    // name is one of the three files.
     void write(const std::string& name, const std::string& text) const;
     void remove(const std::string& name) const;
-    // The shipped files, as a build stages them.
+    // The shipped files, as they were before the test.
     void restoreShipped() const;
+
+  private:
+    const ConfigFileOverride& file(const std::string& name) const;
+
+    ConfigFileOverride deviceConfig{"Lyrane.cfg"};
+    ConfigFileOverride customConfig{"Lyrane_custom.cfg"};
+    ConfigFileOverride benchmarkConfig{"benchmark.cfg"};
 };
 
 // Channels of 16-bit sample values; all channels have the same length.

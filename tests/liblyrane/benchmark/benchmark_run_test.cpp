@@ -12,13 +12,7 @@
 #include <filesystem>
 
 #include "BenchmarkHarness.h"
-
-// GCC 12 with the address sanitizer reports std::regex's internal
-// std::function as maybe-uninitialized, a false positive inside libstdc++.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <regex>
-#pragma GCC diagnostic pop
+#include "Regex.h"
 
 namespace {
 

@@ -1,0 +1,24 @@
+#include "InputFile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "TuningError.h"
+
+void InputFile::requireReadable(const std::string& kind, const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        throw TuningError("cannot read " + kind + " " + path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw TuningError("cannot read " + kind + " " + path + ": not a regular file");
+    }
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        throw TuningError("cannot read " + kind + " " + path + ": " + std::strerror(errno));
+    }
+    std::fclose(file);
+}
