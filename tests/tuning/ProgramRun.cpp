@@ -1,5 +1,6 @@
 #include "ProgramRun.h"
 
+#include <TargetProgram.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,11 @@ ProgramRun ProgramRun::run(const std::string& program, const std::vector<std::st
                            const std::string& scratchDir) {
     const std::string outPath = scratchFile(scratchDir);
     const std::string errPath = scratchFile(scratchDir);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const TargetCommand command = targetCommand(program, argv);
+    const std::vector<char*> argvPointers = cStrings(command.argv);
+    const std::vector<char*> envPointers = cStrings(command.env);
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
@@ -42,12 +48,7 @@ ProgramRun ProgramRun::run(const std::string& program, const std::vector<std::st
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execve(command.path.c_str(), argvPointers.data(), envPointers.data());
         _exit(127);
     }
     ProgramRun result;

@@ -65,9 +65,11 @@ def expect_picture(plot, kind, prefix):
 
 
 def main(tuning, plot, coefficients):
+    # A cross build names the emulator that runs LyraneTuning.
+    tuning = os.environ.get("LYRANE_TARGET_EMULATOR", "").split() + [tuning]
     with tempfile.TemporaryDirectory() as scratch:
         shipped = os.path.join(scratch, "shipped")
-        status, _, err = run([tuning, "response", "--output", shipped, coefficients])
+        status, _, err = run(tuning + ["response", "--output", shipped, coefficients])
         check(status == 0, f"response of {coefficients}: {err}")
         expect_picture(plot, "response", shipped)
 
@@ -75,7 +77,7 @@ def main(tuning, plot, coefficients):
         with open(refused_file, "w") as f:
             f.write(REFUSED_SECTION)
         refused = os.path.join(scratch, "refused")
-        status, _, err = run([tuning, "response", "--output", refused, refused_file])
+        status, _, err = run(tuning + ["response", "--output", refused, refused_file])
         check(status == 0, f"response of {refused_file}: {err}")
         expect_picture(plot, "response", refused)
 
@@ -88,7 +90,7 @@ def main(tuning, plot, coefficients):
                     "agc_decrease_max_gain = true;\nagc_max_gain_db = 18.0;\n"
                     "volume_db = 0.0;\n")
         trace = os.path.join(scratch, "trace")
-        status, _, err = run([tuning, "trace", "--output", trace, recording, profile])
+        status, _, err = run(tuning + ["trace", "--output", trace, recording, profile])
         check(status == 0, f"trace of {recording}: {err}")
         expect_picture(plot, "trace", trace)
 
