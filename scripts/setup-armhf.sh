@@ -42,9 +42,12 @@ if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; then
   exit 0
 fi
 echo "setup-armhf: extracting Debian's armhf packages into $tree"
-rm -rf "$tree"
+# Extracted beside the tree and moved into place whole, so an interrupted
+# run never leaves a partial tree behind.
+rm -rf "$tree" "$tree.new"
 mkdir -p "$(dirname "$tree")"
 include=$(IFS=,; echo "${target_packages[*]}")
 mmdebstrap --quiet --variant=extract --architectures=armhf --include="$include" \
-  bookworm "$tree"
-echo "$wanted" > "$stamp"
+  bookworm "$tree.new"
+echo "$wanted" > "$tree.new/.lyrane-packages"
+mv "$tree.new" "$tree"
