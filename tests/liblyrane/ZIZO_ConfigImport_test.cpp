@@ -101,6 +101,7 @@ TEST(ZIZO_ConfigImport, SixtyFourBitIntegersAreLongsWhereLibconfigConvertsThem) 
                                           "min = -9223372036854775807L;\n");
     const std::string arrays = dir.write("wide_arrays.cfg",
                                          "before_arrays = 2;\n"
+                                         "vl = [ 1L, 2L ];\n"
                                          "v = [ 4294967296L, -1L ];\n");
     auto importer = makeImporter();
     if (sizeof(long) < 8) {
