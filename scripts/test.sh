@@ -40,6 +40,7 @@ run_suite asan "" -DLYRANE_SANITIZE=address,undefined -DLYRANE_BUILD_BENCHMARKS=
 # The test executables whose cases run in the ThreadSanitizer build.
 tsan_targets=(
   PlaybackProcessing_concurrency_test
+  ExternalModuleRegistry_concurrency_test
 )
 run_suite tsan "${tsan_targets[*]}" -DLYRANE_SANITIZE=thread -DLYRANE_BUILD_BENCHMARKS=OFF
 
