@@ -51,5 +51,6 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DCMAKE_BUILD_TYPE=RelWithD
   -DLYRANE_BUILD_FUZZERS=ON -DLYRANE_BUILD_TESTS=OFF -DLYRANE_BUILD_BENCHMARKS=OFF \
   -DLYRANE_BUILD_KERNEL=OFF >/dev/null
 cmake --build "$fuzz_dir" -j "$jobs" --target lyrane_fuzzers
-(cd "$fuzz_dir" && ctest --output-on-failure -L fuzz)
+# Each target runs on one core for its fixed time, so they share the cores.
+(cd "$fuzz_dir" && ctest --output-on-failure -j "$jobs" -L fuzz)
 echo "=== all suites passed ==="
