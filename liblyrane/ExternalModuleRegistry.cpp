@@ -23,7 +23,9 @@ bool ExternalModuleRegistryImpl::registerPlaybackProcessing(
     bool added = false;
     {
         const std::lock_guard<std::mutex> lock(mapMutex);
-        added = playbackProcessings.emplace(name, std::move(object)).second;
+        // try_emplace leaves object alone when the name is taken, so a refused
+        // chain is released after the lock, like a removed one.
+        added = playbackProcessings.try_emplace(name, std::move(object)).second;
     }
     if (!added) {
         LOG4CXX_ERROR(AC_Registry_logger,
