@@ -35,7 +35,9 @@ inline std::string temporaryBase() {
     if (const char* base = std::getenv("TMPDIR"))
         return base;
     std::error_code ignored;
-    return std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
+    if (std::filesystem::is_directory("/dev/shm", ignored))
+        return "/dev/shm";
+    return std::filesystem::temp_directory_path().string();
 }
 
 // A fresh directory under the temporary directory, removed at exit.
