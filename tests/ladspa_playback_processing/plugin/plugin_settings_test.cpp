@@ -15,6 +15,7 @@
 #include "PlaybackProcessing.h"
 #include "PluginHost.h"
 #include "SettingApplyOrder.h"
+#include "TempDir.h"
 #include "ladspa_settings.h"
 
 namespace {

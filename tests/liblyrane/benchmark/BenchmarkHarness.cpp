@@ -14,7 +14,6 @@
 #include <sstream>
 #include <stdexcept>
 
-
 namespace {
 
 const char* const kTestDeviceConfig =
