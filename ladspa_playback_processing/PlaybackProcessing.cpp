@@ -132,9 +132,21 @@ float PlaybackProcessing::getNextInputSample() {
 void PlaybackProcessing::setOutputGainDb(float gainDb) {
     // 10^(dB/20) in double precision, rounded once to float.
     const float factor = static_cast<float>(std::pow(10.0, static_cast<double>(gainDb) * 0.05));
+    if (!acceptSetting("setOutputGainDb", gainDb, factor))
+        return;
     outputGainLinear.store(factor, std::memory_order_relaxed);
     LOG4CXX_INFO(AC_PlaybackProcessing_logger,
                  "(" << name << "): output gain set to " << gainDb << "dB (" << factor << ")");
+}
+
+bool PlaybackProcessing::acceptSetting(const char* setter, float value, float derivedFactor) const {
+    if (std::isfinite(value) && std::isfinite(derivedFactor))
+        return true;
+    LOG4CXX_ERROR(AC_PlaybackProcessing_logger,
+                  "(" << name << "): " << setter << "(" << value
+                      << ") refused: the value or the factor it gives is not finite; the "
+                         "previous value stays.");
+    return false;
 }
 
 void PlaybackProcessing::publishBlockState() {
@@ -153,11 +165,16 @@ bool PlaybackProcessing::isAgcEnabled() const {
 }
 
 void PlaybackProcessing::setAgcTargetLevelDb(float levelDb) {
+    if (!acceptSetting("setAgcTargetLevelDb", levelDb))
+        return;
     std::lock_guard<std::mutex> lock(processingMutex);
     agc->setTargetLevelDb(levelDb);
 }
 
 void PlaybackProcessing::setAgcMaxGainDb(float gainDb) {
+    // The AGC's gain may climb to this maximum; its factor must exist there.
+    if (!acceptSetting("setAgcMaxGainDb", gainDb, ZIZO_agc::gainFactor(std::fabs(gainDb))))
+        return;
     std::lock_guard<std::mutex> lock(processingMutex);
     agc->setMaxGainDb(gainDb);
     publishBlockState();
@@ -173,16 +190,26 @@ void PlaybackProcessing::setAgcDecreaseMaxGain(bool enabled) {
 }
 
 void PlaybackProcessing::setAgcMaxAmp(float amp) {
+    if (!acceptSetting("setAgcMaxAmp", amp))
+        return;
     std::lock_guard<std::mutex> lock(processingMutex);
     agc->setMaxAmp(amp);
 }
 
 void PlaybackProcessing::setAgcNonspeechHoldGainTime(float time_s) {
+    if (!acceptSetting("setAgcNonspeechHoldGainTime", time_s))
+        return;
     std::lock_guard<std::mutex> lock(processingMutex);
     agc->setNonspeechHoldGainTime(time_s);
 }
 
 void PlaybackProcessing::setAgcNonspeechReleaseSpeed(float speed_db_per_s) {
+    // Released, the gain swings around 0 dB by one step of speed / fs, with
+    // no limit applied: the factor must exist at a full step.
+    const float stepDb = speed_db_per_s / static_cast<float>(fs);
+    if (!acceptSetting("setAgcNonspeechReleaseSpeed", speed_db_per_s,
+                       ZIZO_agc::gainFactor(std::fabs(stepDb))))
+        return;
     std::lock_guard<std::mutex> lock(processingMutex);
     agc->setNonspeechReleaseSpeed(speed_db_per_s);
 }

@@ -64,6 +64,13 @@ class PlaybackProcessing {
     // stream lags the input by at least 683 samples.
     float getNextInputSample();
 
+    // Settings that would make the output NaN, infinite or full-scale DC are
+    // refused with one ERROR record naming the value, and the previous value
+    // stays: a non-finite value for any float setter below, an output gain
+    // whose factor overflows (beyond about 770 dB), a maximum gain whose AGC
+    // factor does not exist (beyond about 770 dB either sign), and a release
+    // speed whose step per sample is that large.
+
     // Output gain in dB; the factor is 10^(gainDb/20), -200 dB gives 1e-10.
     // Logged at INFO. Takes no lock.
     void setOutputGainDb(float gainDb);
@@ -99,6 +106,9 @@ class PlaybackProcessing {
     // isAgcEnabled and getAgcMaxGainDb report (the AGC's own fields are not
     // atomic; the equalizer's enabled flag is, and is read directly).
     void publishBlockState();
+    // True when value and derivedFactor are finite; otherwise logs the
+    // refusal of setter(value) at ERROR.
+    bool acceptSetting(const char* setter, float value, float derivedFactor = 1.0f) const;
     void appendToFifo(const float* samples);
 
     const std::string name;

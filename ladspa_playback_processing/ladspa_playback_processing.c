@@ -23,6 +23,7 @@
 
 #include "PlaybackChainNames.h"
 #include "ladspa_settings.h"
+#include "ConfigFileCheck.h"
 #include "playbackprocessing_cwrapper.h"
 
 #define VOID_UNIQUE_ID 5021
@@ -175,10 +176,12 @@ static void chainActivate(LADSPA_Handle handle) {
                                 CHAIN_NBLOCK, (unsigned int)instance->sampleRate);
     instance->activated = 1;
 
+    /* libconfig would end the host's process on an include it cannot read;
+     * such a file counts as unreadable. */
+    const char* path = afil ? AFIL_SETTINGS_FILE : ACOUSTIC_SETTINGS_FILE;
     config_t settings;
     config_init(&settings);
-    if (config_read_file(&settings, afil ? AFIL_SETTINGS_FILE : ACOUSTIC_SETTINGS_FILE) ==
-        CONFIG_TRUE) {
+    if (lyraneConfigFileIsSafe(path) && config_read_file(&settings, path) == CONFIG_TRUE) {
         applySettings(&settings, instance->chain);
     }
     config_destroy(&settings);

@@ -20,7 +20,14 @@ bool ExternalModuleRegistryImpl::registerPlaybackProcessing(
                       "Cannot register " << name << ". Object pointer is null.");
         return false;
     }
-    if (!playbackProcessings.emplace(name, std::move(object)).second) {
+    bool added = false;
+    {
+        const std::lock_guard<std::mutex> lock(mapMutex);
+        // try_emplace leaves object alone when the name is taken, so a refused
+        // chain is released after the lock, like a removed one.
+        added = playbackProcessings.try_emplace(name, std::move(object)).second;
+    }
+    if (!added) {
         LOG4CXX_ERROR(AC_Registry_logger,
                       "Cannot register " << name << ". Object is already registered.");
         return false;
@@ -30,22 +37,33 @@ bool ExternalModuleRegistryImpl::registerPlaybackProcessing(
 }
 
 bool ExternalModuleRegistryImpl::unregisterPlaybackProcessing(const std::string& name) {
-    const auto entry = playbackProcessings.find(name);
-    if (entry == playbackProcessings.end()) {
-        LOG4CXX_ERROR(AC_Registry_logger,
-                      "Cannot unregister " << name << ". Object is not registered.");
-        return false;
-    }
     // name may be the chain's own name, which dies with the chain when the
     // registry held the last reference.
     const std::string removedName = name;
-    playbackProcessings.erase(entry);
+    // Taken out under the lock and released after it: the chain's destructor
+    // logs, and must not hold up other threads' lookups.
+    std::shared_ptr<PlaybackProcessing> removed;
+    {
+        const std::lock_guard<std::mutex> lock(mapMutex);
+        const auto entry = playbackProcessings.find(removedName);
+        if (entry != playbackProcessings.end()) {
+            removed = std::move(entry->second);
+            playbackProcessings.erase(entry);
+        }
+    }
+    if (!removed) {
+        LOG4CXX_ERROR(AC_Registry_logger,
+                      "Cannot unregister " << removedName << ". Object is not registered.");
+        return false;
+    }
+    removed.reset();
     LOG4CXX_INFO(AC_Registry_logger, "Unregistered " << removedName << ".");
     return true;
 }
 
 std::shared_ptr<PlaybackProcessing> ExternalModuleRegistryImpl::getPlaybackProcessing(
     const std::string& name) const {
+    const std::lock_guard<std::mutex> lock(mapMutex);
     const auto entry = playbackProcessings.find(name);
     if (entry == playbackProcessings.end())
         return nullptr;

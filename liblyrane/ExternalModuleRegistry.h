@@ -3,8 +3,10 @@
 // looks it up. Chains are held by shared pointers, so a chain fetched from the
 // registry outlives its unregistration for as long as the caller holds it.
 //
-// Threads: no lock. Register and unregister only at set-up and tear-down,
-// never while another thread looks a name up.
+// Threads: any thread may register, unregister and look up at any time; one
+// mutex guards the map. It is held only for the map operation itself (never
+// while a chain is destroyed or a record is logged), and nothing on the audio
+// path takes it: a consumer looks its chain up once and keeps the pointer.
 #ifndef EXTERNALMODULEREGISTRY_H
 #define EXTERNALMODULEREGISTRY_H
 
@@ -12,6 +14,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class PlaybackProcessing;
@@ -36,6 +39,7 @@ class ExternalModuleRegistryImpl {
     std::shared_ptr<PlaybackProcessing> getPlaybackProcessing(const std::string& name) const;
 
   private:
+    mutable std::mutex mapMutex;
     std::map<std::string, std::shared_ptr<PlaybackProcessing>> playbackProcessings;
 
     static log4cxx::LoggerPtr AC_Registry_logger;

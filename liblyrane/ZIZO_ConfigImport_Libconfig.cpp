@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ConfigFileCheck.h"
+
 log4cxx::LoggerPtr ZIZO_ConfigImport_Libconfig::AC_ConfigImport_Libconfig_logger =
     log4cxx::Logger::getLogger("ZIZO.ConfigImport_LIBCONFIG");
 
@@ -41,6 +43,9 @@ ZIZO_Config ZIZO_ConfigImport_Libconfig::getConfig() const {
 int ZIZO_ConfigImport_Libconfig::import(const std::string& filename) {
     libconfig::Config file;
     try {
+        // libconfig would end the process on an include it cannot read.
+        if (!lyraneConfigFileIsSafe(filename.c_str()))
+            throw libconfig::FileIOException();
         file.readFile(filename.c_str());
     } catch (const libconfig::FileIOException&) {
         LOG4CXX_ERROR(AC_ConfigImport_Libconfig_logger,

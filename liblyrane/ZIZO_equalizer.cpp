@@ -1,7 +1,10 @@
 #include "ZIZO_equalizer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "ZIZO_ConfigImport.h"
 
@@ -131,11 +134,7 @@ int ZIZO_equalizer<T>::loadFilterCoefficients(const std::string& path) {
         return -1;
     }
 
-    // From here the stored rows and gain are replaced even if the load still
-    // fails below; callers rebuild sections only after a success.
-    sections.clear();
-    gain = store.exist<T>("gain") ? store.get<T>("gain") : T(1);
-
+    const T fileGain = store.exist<T>("gain") ? store.get<T>("gain") : T(1);
     std::vector<T> b0, b1, b2, a1, a2;
     if (hasValues) {
         b0 = store.get<std::vector<T>>("b0");
@@ -144,6 +143,30 @@ int ZIZO_equalizer<T>::loadFilterCoefficients(const std::string& path) {
         a1 = store.get<std::vector<T>>("a1");
         a2 = store.get<std::vector<T>>("a2");
     }
+    // Refused before anything is replaced: a non-finite gain or coefficient
+    // would make every output sample non-finite.
+    if (!std::isfinite(fileGain)) {
+        LOG4CXX_ERROR(AC_Equalizer_logger,
+                      "Gain " << fileGain << " of file " << path << " is not finite.");
+        return -1;
+    }
+    const std::pair<const char*, const std::vector<T>*> columns[] = {
+        {"b0", &b0}, {"b1", &b1}, {"b2", &b2}, {"a1", &a1}, {"a2", &a2}};
+    for (const auto& [column, values] : columns) {
+        const auto bad = std::find_if(values->begin(), values->end(),
+                                      [](T value) { return !std::isfinite(value); });
+        if (bad != values->end()) {
+            LOG4CXX_ERROR(AC_Equalizer_logger,
+                          "Coefficient " << column << "[" << bad - values->begin() << "] = " << *bad
+                                         << " of file " << path << " is not finite.");
+            return -1;
+        }
+    }
+
+    // From here the stored rows and gain are replaced even if the load still
+    // fails below; callers rebuild sections only after a success.
+    sections.clear();
+    gain = fileGain;
     const size_t count = b0.size();
     if (b1.size() != count || b2.size() != count || a1.size() != count || a2.size() != count) {
         LOG4CXX_ERROR(AC_Equalizer_logger, "Size of coefficient vectors is inconsistent.");

@@ -21,6 +21,9 @@
 // - loadFilterCoefficients() returns 0 on success and -1 on any failure, with
 //   one ERROR record naming the cause; it never throws except on allocation
 //   failure. It replaces the stored rows and gain, not the live sections.
+//   A file whose gain or any coefficient is not finite (libconfig reads
+//   1e999 as infinity, and a value past the float range becomes one) is
+//   refused like any malformed file, before anything is replaced.
 // - reload() reads the file again: on failure the equalizer ends disabled and
 //   without sections, whatever it was before; on success it keeps its
 //   enabled state with the new sections.

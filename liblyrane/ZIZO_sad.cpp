@@ -44,7 +44,7 @@ inline float track(float prev, float magnitude, float riseCoef, float fallCoef) 
 
 ZIZO_sad::ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs,
                    const ZIZO_Config& config)
-    : name(name), Nblock(Nblock), fs(fs) {
+    : name(name), Nblock(Nblock) {
     LOG4CXX_DEBUG(AC_SAD_logger, "Creating instance of ZIZO_sad (" << name << ").");
 
     ZIZO_Config parameters;

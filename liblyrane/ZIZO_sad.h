@@ -110,7 +110,6 @@ class ZIZO_sad {
     uint32_t holdClosedBlocks = 0;
     std::array<float, 5> coef{};  // coef1 .. coef5
     uint32_t Nblock;
-    uint32_t fs;
     // Per-sample history of the last block; the last element carries over.
     Eigen::ArrayXf envelope;
     Eigen::ArrayXf floorTrack;

@@ -30,6 +30,7 @@
 #include <boost/program_options.hpp>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
@@ -39,16 +40,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-// GCC 12 with the address sanitizer reports std::regex's internal
-// std::function as maybe-uninitialized, a false positive inside libstdc++.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <regex>
-#pragma GCC diagnostic pop
+#include "AnnotationScanner.h"
+#include "ConfigFileCheck.h"
 
 namespace {
 
@@ -104,6 +102,9 @@ bool readSettingsFile(std::string& input) {
     const std::string path = kConfigDir + "/benchmark.cfg";
     libconfig::Config settings;
     try {
+        // libconfig would end the process on an include it cannot read.
+        if (!lyraneConfigFileIsSafe(path.c_str()))
+            throw libconfig::FileIOException();
         settings.readFile(path.c_str());
     } catch (const libconfig::FileIOException&) {
         LOG4CXX_FATAL(logger, "I/O error while reading file " << path);
@@ -327,7 +328,7 @@ bool writeOutput(const std::string& path, int fs, const Eigen::ArrayXf& signal) 
     info.samplerate = fs;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    const SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+    SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
     if (!file) {
         LOG4CXX_FATAL(logger, "Failed to open the WAV file.");
         return false;
@@ -339,6 +340,9 @@ bool writeOutput(const std::string& path, int fs, const Eigen::ArrayXf& signal) 
     if (sf_write_float(file.get(), buffer.data(), count) != count) {
         LOG4CXX_FATAL(logger,
                       "Failed to write the WAV file " << path << ": " << sf_strerror(file.get()));
+        // A truncated file must not be taken for a result by a later step.
+        file.reset();
+        std::remove(path.c_str());
         return false;
     }
     LOG4CXX_INFO(logger, "Written file: " << path);
@@ -351,16 +355,15 @@ bool writeOutput(const std::string& path, int fs, const Eigen::ArrayXf& signal) 
 // after it, "v" and "a" are events of kind 0 and 1 there; other letters are
 // shown and ignored. A later event of equal frame and kind replaces the value.
 EventMap parseEvents(const std::string& comment) {
-    static const std::regex token("[a-z] [0-9]+");
     EventMap events;
     unsigned int frame = 0;
-    for (std::sregex_iterator it(comment.begin(), comment.end(), token), end; it != end; ++it) {
-        const std::string text = it->str();
+    lyrane::scanAnnotations(comment, [&](std::string_view token) {
+        const std::string text(token);
         std::cout << "match: " << text << std::endl;
         int number = 0;
         if (!parseDecimalInt(text.substr(2), number)) {
             LOG4CXX_WARN(logger, "Annotation " << text << " ignored: number out of range");
-            continue;
+            return;
         }
         if (text[0] == 'f') {
             frame = static_cast<unsigned int>(number);
@@ -369,7 +372,7 @@ EventMap parseEvents(const std::string& comment) {
         } else if (text[0] == 'a') {
             events[{frame, static_cast<LyraneEventType>(1)}] = number;
         }
-    }
+    });
     return events;
 }
 

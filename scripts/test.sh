@@ -41,6 +41,7 @@ run_suite asan "" -DLYRANE_SANITIZE=address,undefined -DLYRANE_BUILD_BENCHMARKS=
 tsan_targets=(
   PlaybackProcessing_concurrency_test
   keylisten_test
+  ExternalModuleRegistry_concurrency_test
 )
 run_suite tsan "${tsan_targets[*]}" -DLYRANE_SANITIZE=thread -DLYRANE_BUILD_BENCHMARKS=OFF
 
@@ -51,5 +52,6 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DCMAKE_BUILD_TYPE=RelWithD
   -DLYRANE_BUILD_FUZZERS=ON -DLYRANE_BUILD_TESTS=OFF -DLYRANE_BUILD_BENCHMARKS=OFF \
   -DLYRANE_BUILD_KERNEL=OFF >/dev/null
 cmake --build "$fuzz_dir" -j "$jobs" --target lyrane_fuzzers
-(cd "$fuzz_dir" && ctest --output-on-failure -L fuzz)
+# Each target runs on one core for its fixed time, so they share the cores.
+(cd "$fuzz_dir" && ctest --output-on-failure -j "$jobs" -L fuzz)
 echo "=== all suites passed ==="

@@ -35,7 +35,7 @@ bool groupRate(const std::string& name, unsigned int& rate) {
 }  // namespace
 
 std::vector<unsigned int> CoefficientFileRates::read(const std::string& path) {
-    InputFile::requireReadable("coefficient file", path);
+    InputFile::requireReadableConfig("coefficient file", path);
     libconfig::Config file;
     try {
         file.readFile(path.c_str());

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ConfigFileCheck.h"
 #include "TuningError.h"
 
 void InputFile::requireReadable(const std::string& kind, const std::string& path) {
@@ -21,4 +22,12 @@ void InputFile::requireReadable(const std::string& kind, const std::string& path
         throw TuningError("cannot read " + kind + " " + path + ": " + std::strerror(errno));
     }
     std::fclose(file);
+}
+
+void InputFile::requireReadableConfig(const std::string& kind, const std::string& path) {
+    requireReadable(kind, path);
+    if (!lyraneConfigFileIsSafe(path.c_str())) {
+        throw TuningError("cannot read " + kind + " " + path +
+                          ": it includes a file that is not a regular readable file");
+    }
 }

@@ -10,6 +10,10 @@ class InputFile {
   public:
     // Throws TuningError "cannot read <kind> <path>: <reason>" otherwise.
     static void requireReadable(const std::string& kind, const std::string& path);
+    // requireReadable for a libconfig file, and every file it pulls in with
+    // @include too: libconfig ends the process on an include it cannot read.
+    // Throws TuningError "cannot read <kind> <path>: ..." otherwise.
+    static void requireReadableConfig(const std::string& kind, const std::string& path);
 };
 
 #endif  // LYRANE_TUNING_INPUTFILE_H

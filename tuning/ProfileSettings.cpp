@@ -26,7 +26,7 @@ std::optional<bool> lookupBool(const config_t& settings, const char* key) {
 }  // namespace
 
 ProfileSettings ProfileSettings::read(const std::string& path) {
-    InputFile::requireReadable("profile", path);
+    InputFile::requireReadableConfig("profile", path);
     config_t settings;
     config_init(&settings);
     if (config_read_file(&settings, path.c_str()) != CONFIG_TRUE) {

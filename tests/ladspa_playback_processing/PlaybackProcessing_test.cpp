@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -314,6 +316,91 @@ TEST(PlaybackProcessing, SettersAndGettersReachTheBlocks) {
     }
     chain.setAgcEnabled(false);
     EXPECT_FALSE(chain.isAgcEnabled());
+}
+
+// Absurd settings given on top of good ones, in mid-stream, must leave the
+// chain sounding exactly like one that got only the good ones: each is
+// refused with one ERROR record naming it, and the output stays finite and
+// within the clip level.
+TEST(PlaybackProcessing, NonFiniteOrOverflowingSettingsAreRefusedAndChangeNothing) {
+    const unsigned int fs = 16000;
+    const unsigned int Nblock = 160;
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const auto configure = [](PlaybackProcessing& chain) {
+        chain.setAgcEnabled(true);
+        chain.setOutputGainDb(-3.0f);
+        chain.setAgcTargetLevelDb(-12.0f);
+        chain.setAgcMaxGainDb(18.0f);
+        chain.setAgcMaxAmp(0.8f);
+        chain.setAgcNonspeechHoldGainTime(0.25f);
+        chain.setAgcNonspeechReleaseSpeed(6.0f);
+    };
+    PlaybackProcessing reference("R", Nblock, fs, fullChainConfig());
+    PlaybackProcessing chain("N", Nblock, fs, fullChainConfig());
+    configure(reference);
+    configure(chain);
+
+    // 10^(800/20) = 1e40 is past the largest float; the AGC's factor ends
+    // near 770 dB, and 1.28e7 dB/s at 16 kHz is a release step of 800 dB.
+    using Setter = void (PlaybackProcessing::*)(float);
+    struct Refusal {
+        Setter set;
+        float value;
+        const char* text;
+    };
+    const Refusal refusals[] = {
+        {&PlaybackProcessing::setOutputGainDb, nan, "setOutputGainDb(nan)"},
+        {&PlaybackProcessing::setOutputGainDb, inf, "setOutputGainDb(inf)"},
+        {&PlaybackProcessing::setOutputGainDb, -inf, "setOutputGainDb(-inf)"},
+        {&PlaybackProcessing::setOutputGainDb, 1e30f, "setOutputGainDb(1e+30)"},
+        {&PlaybackProcessing::setOutputGainDb, 800.0f, "setOutputGainDb(800)"},
+        {&PlaybackProcessing::setAgcTargetLevelDb, nan, "setAgcTargetLevelDb(nan)"},
+        {&PlaybackProcessing::setAgcTargetLevelDb, -inf, "setAgcTargetLevelDb(-inf)"},
+        {&PlaybackProcessing::setAgcMaxGainDb, nan, "setAgcMaxGainDb(nan)"},
+        {&PlaybackProcessing::setAgcMaxGainDb, inf, "setAgcMaxGainDb(inf)"},
+        {&PlaybackProcessing::setAgcMaxGainDb, -800.0f, "setAgcMaxGainDb(-800)"},
+        {&PlaybackProcessing::setAgcMaxAmp, nan, "setAgcMaxAmp(nan)"},
+        {&PlaybackProcessing::setAgcMaxAmp, -inf, "setAgcMaxAmp(-inf)"},
+        {&PlaybackProcessing::setAgcNonspeechHoldGainTime, nan, "setAgcNonspeechHoldGainTime(nan)"},
+        {&PlaybackProcessing::setAgcNonspeechHoldGainTime, inf, "setAgcNonspeechHoldGainTime(inf)"},
+        {&PlaybackProcessing::setAgcNonspeechReleaseSpeed, nan, "setAgcNonspeechReleaseSpeed(nan)"},
+        {&PlaybackProcessing::setAgcNonspeechReleaseSpeed, 1.28e7f,
+         "setAgcNonspeechReleaseSpeed(1.28e+07)"},
+    };
+
+    const Eigen::ArrayXf signal = speechLike(5 * fs, fs, 0.5f);
+    Eigen::ArrayXf in(Nblock), out(Nblock), expected(Nblock);
+    LogCapture log;
+    for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+        if (start == fs) {
+            for (const Refusal& r : refusals)
+                (chain.*r.set)(r.value);
+        }
+        in = signal.segment(start, Nblock);
+        ASSERT_TRUE(chain.run(in, out));
+        ASSERT_TRUE(reference.run(in, expected));
+        for (unsigned int i = 0; i < Nblock; ++i) {
+            ASSERT_EQ(out[i], expected[i]) << "sample " << start + i;
+            ASSERT_LE(std::fabs(out[i]), 0.8f) << "sample " << start + i;
+        }
+    }
+    EXPECT_EQ(chain.getAgcMaxGainDb(), reference.getAgcMaxGainDb());
+    const auto errors = log.records("ZIZO.PlaybackProcessing", "ERROR");
+    ASSERT_EQ(errors.size(), std::size(refusals));
+    for (std::size_t k = 0; k < errors.size(); ++k) {
+        EXPECT_EQ(errors[k].message, std::string("(N): ") + refusals[k].text +
+                                         " refused: the value or the factor it gives is not "
+                                         "finite; the previous value stays.");
+    }
+
+    // Large values whose factors still exist are taken as they are.
+    log.clear();
+    chain.setAgcMaxGainDb(-700.0f);
+    EXPECT_EQ(chain.getAgcMaxGainDb(), 700.0f);
+    chain.setOutputGainDb(700.0f);
+    EXPECT_EQ(log.count("(N): output gain set to 700dB (1e+35)"), 1u);
+    EXPECT_TRUE(log.records("ZIZO.PlaybackProcessing", "ERROR").empty());
 }
 
 TEST(PlaybackProcessing, RefusesBlocksOfTheWrongSizeWithOneError) {

@@ -2,10 +2,13 @@
 #include <ZIZO_ConfigImport.h>
 #include <ZIZO_ConfigImport_Libconfig.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
+#include <filesystem>
 #include <libconfig.h++>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LogCapture.h"
@@ -249,6 +252,47 @@ TEST(ZIZO_ConfigImport, MissingFileIsReportedAndKeepsEarlierKeys) {
     // The importer stays usable.
     ASSERT_EQ(importer->import(dir.write("more.cfg", "rate = 2;\n")), 0);
     EXPECT_EQ(importer->getConfig().size(), 2u);
+}
+
+// libconfig's scanner ends the whole process when it reads a directory, so
+// a file that includes anything but a regular readable file must be refused
+// before libconfig sees it: as an unreadable file, adding nothing.
+TEST(ZIZO_ConfigImport, IncludesOfAnythingButRegularFilesAreRefusedAsUnreadable) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("adir"));
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const std::string inner = dir.write(
+        "inner.cfg", "inner = 2;\n@include \"" + dir.write("deepest.cfg", "deep = 3;\n") + "\"\n");
+    // Regular files are followed, also nested and after indentation.
+    const std::string good =
+        dir.write("good.cfg", "outer = 1;\n  @include \"" + inner + "\"\nafter = 4;\n");
+    auto importer = makeImporter();
+    ASSERT_EQ(importer->import(good), 0);
+    const ZIZO_Config config = importer->getConfig();
+    EXPECT_EQ(config.size(), 4u);
+    EXPECT_EQ(config.get<int>("deep"), 3);
+    EXPECT_EQ(config.get<int>("after"), 4);
+
+    // The name of an include may run on past the end of the included file
+    // into the file that included it: "ad" + "ir".
+    const std::string cut = dir.write("cut.cfg", "@include \"" + dir.file("ad"));
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"a directory", "a = 1;\n@include \"" + dir.file("adir") + "\"\n"},
+        {"a directory, one level down",
+         "@include \"" + dir.write("via.cfg", "@include \"" + dir.file("adir") + "\"\n") + "\"\n"},
+        {"a FIFO, which would block", "\t@include \"" + dir.file("fifo") + "\"\n"},
+        {"a missing file", "@include \"" + dir.file("absent.cfg") + "\"\n"},
+        {"a directory whose name ends after the included file", "@include \"" + cut + "\"ir\"\n"},
+    };
+    for (const auto& [what, text] : refused) {
+        SCOPED_TRACE(what);
+        const std::string path = dir.write("outer.cfg", text);
+        LogCapture log;
+        EXPECT_EQ(importer->import(path), -1);
+        EXPECT_EQ(log.messages(kLogger),
+                  std::vector<std::string>{"I/O error while reading file " + path + "."});
+        EXPECT_EQ(importer->getConfig().size(), 4u);
+    }
 }
 
 TEST(ZIZO_ConfigImport, ParseErrorNamesTheLineAndAddsNothing) {

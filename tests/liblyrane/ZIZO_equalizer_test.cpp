@@ -102,6 +102,17 @@ TEST(ZIZO_equalizer, EveryLoadFailureLogsItsCauseAndLeavesItDisabled) {
              return "Samplerate specified in file " + p +
                     " (16000) does not match lyrane samplerate (48000).";
          }},
+        // libconfig reads 1e999 as infinity; 1e300 becomes one in single
+        // precision.
+        {"infinite gain", 16000,
+         "fs = 16000; gain = 1e999; b0 = [1.0]; b1 = [0.0]; b2 = [0.0]; a1 = [0.0]; a2 = [0.0];",
+         [](const std::string& p) { return "Gain inf of file " + p + " is not finite."; }},
+        {"infinite coefficient", 16000,
+         "filter_fs_16000 = { fs = 16000; b0 = [1.0, 1.0]; b1 = [0.0, 0.0]; b2 = [0.0, 0.0];"
+         "a1 = [0.0, -1e300]; a2 = [0.0, 0.0]; };",
+         [](const std::string& p) {
+             return "Coefficient a1[1] = -inf of file " + p + " is not finite.";
+         }},
         {"lengths 3, 3, 3, 3, 2", 16000,
          "fs = 16000; b0 = [1.0, 1.0, 1.0]; b1 = [0.0, 0.0, 0.0]; b2 = [0.0, 0.0, 0.0];"
          "a1 = [0.0, 0.0, 0.0]; a2 = [0.0, 0.0];",
@@ -125,8 +136,12 @@ TEST(ZIZO_equalizer, EveryLoadFailureLogsItsCauseAndLeavesItDisabled) {
         EXPECT_EQ(eq.loadFilterCoefficients(path), -1);
     }
 
-    // Unreadable and unparsable files: the importer names the cause.
-    for (const std::string& path : {dir.file("absent.cfg"), dir.write("bad.cfg", "fs = ;")}) {
+    // Unreadable and unparsable files: the importer names the cause. An
+    // include of a directory counts as unreadable (libconfig would end the
+    // process reading it).
+    for (const std::string& path :
+         {dir.file("absent.cfg"), dir.write("bad.cfg", "fs = ;"),
+          dir.write("include.cfg", "fs = 16000;\n@include \"" + dir.path() + "\"\n")}) {
         LogCapture log;
         Equalizer eq("EQ", 1, 16000, eqConfig(path, true));
         EXPECT_FALSE(eq.isEnabled());
@@ -250,6 +265,15 @@ TEST(ZIZO_equalizer, ReloadFollowsTheFileAndAFailedReloadLeavesItDisabled) {
     EXPECT_EQ(eq.getNumBiquads(), 0u);
     EXPECT_EQ(runEach(eq, kSignal), kSignal);
     // Switched on again without sections it applies the last gain only.
+    eq.setEnabled(true);
+    EXPECT_EQ(runEach(eq, kSignal), scaled(kSignal, 3.0f));
+    // A file with an infinite gain is refused before anything is replaced:
+    // switched on again, the last good gain still applies.
+    eq.setFilename(dir.write("inf.cfg",
+                             "filter_fs_16000 = { fs = 16000; gain = 1e999;"
+                             "b0 = []; b1 = []; b2 = []; a1 = []; a2 = []; };"));
+    eq.reload();
+    EXPECT_FALSE(eq.isEnabled());
     eq.setEnabled(true);
     EXPECT_EQ(runEach(eq, kSignal), scaled(kSignal, 3.0f));
 

@@ -70,6 +70,8 @@ TEST(TuningCli, BadCoefficientFilesAreNamedWithTheirFault) {
     const std::string noA2 =
         dir.write("no_a2.cfg", "fs = 16000; b0 = [1.0]; b1 = [0.0]; b2 = [0.0]; a1 = [0.0];\n");
     const std::string empty = dir.write("empty.cfg", "gain = 1.0;\n");
+    const std::string includesDirectory =
+        dir.write("includes_directory.cfg", "fs = 16000;\n@include \"" + dir.path() + "\"\n");
     const BadInput cases[] = {
         {"missing file", {"response", missing}, {missing, "No such file or directory"}},
         {"syntax error", {"response", garbled}, {garbled, "parse error at line 2"}},
@@ -80,6 +82,9 @@ TEST(TuningCli, BadCoefficientFilesAreNamedWithTheirFault) {
         {"vector missing", {"response", noA2}, {noA2, "'a2'"}},
         {"no filter set", {"response", empty}, {empty, "holds no filter set"}},
         {"a directory", {"response", dir.path()}, {dir.path(), "not a regular file"}},
+        {"including a directory",
+         {"response", includesDirectory},
+         {includesDirectory, "includes a file that is not a regular readable file"}},
         {"rate not a number", {"response", "--rate", "16k", shipped()}, {"--rate", "16k"}},
     };
     for (const BadInput& bad : cases) {
@@ -100,6 +105,9 @@ TEST(TuningCli, BadRecordingsAndProfilesAreNamedWithTheirFault) {
     const std::string missingCoefficients = dir.file("missing_coefficients.cfg");
     const std::string badReference = dir.write(
         "bad_reference.cfg", "equalizer_coefficients_file = \"" + missingCoefficients + "\";\n");
+    // libconfig would end the program reading the directory.
+    const std::string includesDirectory =
+        dir.write("includes_directory.cfg", "volume_db = 0.0;\n@include \"" + dir.path() + "\"\n");
     const BadInput cases[] = {
         {"missing recording",
          {"trace", missingWav, good},
@@ -111,6 +119,9 @@ TEST(TuningCli, BadRecordingsAndProfilesAreNamedWithTheirFault) {
          {missingProfile, "No such file or directory"}},
         {"profile syntax error", {"trace", wav, garbled}, {garbled, "parse error at line 1"}},
         {"profile a directory", {"trace", wav, dir.path()}, {dir.path(), "not a regular file"}},
+        {"profile including a directory",
+         {"trace", wav, includesDirectory},
+         {includesDirectory, "includes a file that is not a regular readable file"}},
         {"coefficient file of the profile missing",
          {"trace", wav, badReference},
          {badReference, missingCoefficients}},

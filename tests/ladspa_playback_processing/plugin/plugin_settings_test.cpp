@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "PlaybackProcessing.h"
 #include "PluginHost.h"
 #include "SettingApplyOrder.h"
+#include "TempDir.h"
 #include "ladspa_settings.h"
 
 namespace {
@@ -129,11 +131,17 @@ TEST(PluginSettings, OutputEqualsTheCInterfaceSampleForSample) {
 TEST(PluginSettings, UnusableSettingsLeaveTheChainMuted) {
     PluginLibrary library;
     const std::vector<float> in = speechLike(16000, 1.0, 0.5f);
+    TempDir dir;
+    // libconfig would end the host's process reading the directory.
+    const std::string includesDirectory = "volume_db = 0.0;\n@include \"" + dir.path() + "\"\n";
     struct Case {
         const char* what;
         const char* text;  // null: no file at all
     };
     const Case cases[] = {
+        {"include of a directory", includesDirectory.c_str()},
+        // libconfig reads 1e999 as infinity, which would give full-scale DC.
+        {"infinite volume_db", "volume_db = 1e999;\n"},
         {"no file", nullptr},
         {"syntax error", "volume_db = = 0.0;\nagc_enabled = true;\n"},
         {"no volume_db", "agc_enabled = true;\nagc_max_gain_db = 10.0;\n"},
@@ -160,11 +168,37 @@ TEST(PluginSettings, VolumeAloneGivesTheChainsPlainPath) {
     const std::vector<float> in = speechLike(48000, 0.5, 0.9f);
     EXPECT_EQ(runPlugin(library, 48000, 0.0f, in), in);
 
+    // The same through an include.
+    TempDir dir;
+    const std::string volume = dir.write("volume.cfg", "volume_db = 0.0;\n");
+    ConfigFileOverride included("ladspa_acoustic.cfg", "@include \"" + volume + "\"\n");
+    EXPECT_EQ(runPlugin(library, 48000, 0.0f, in), in);
+
     ConfigFileOverride quieter("ladspa_acoustic.cfg", "volume_db = -6.0;\n");
     const std::vector<float> out = runPlugin(library, 48000, 0.0f, in);
     for (size_t i = 0; i < in.size(); i += 997) {
         EXPECT_EQ(out[i], in[i] * 0.5011872f) << i;
     }
+}
+
+TEST(PluginSettings, NonFiniteValuesAreRefusedAndTheOthersApply) {
+    // libconfig reads 1e999 as infinity. Each infinite AGC value is refused
+    // and its default stays, so the output is that of the finite settings
+    // alone, within the default clip level 0.95.
+    const std::vector<Setting> finite = {{"volume_db", "0.0"}, {"agc_enabled", "true"}};
+    std::vector<Setting> settings = {{"agc_target_level_db", "1e999"},
+                                     {"agc_max_gain_db", "1e999"},
+                                     {"agc_max_amp", "-1e999"},
+                                     {"agc_nonspeech_hold_gain_time", "1e999"},
+                                     {"agc_nonspeech_release_speed", "1e999"}};
+    settings.insert(settings.end(), finite.begin(), finite.end());
+    ConfigFileOverride file("ladspa_acoustic.cfg", settingsText(settings));
+    PluginLibrary library;
+    const std::vector<float> in = testSignal(16000);
+    const std::vector<float> out = runPlugin(library, 16000, 0.0f, in);
+    EXPECT_EQ(out, referenceRun(finite, 16000, in));
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return std::fabs(v) <= 0.95f; }));
+    EXPECT_FALSE(allZero(out));
 }
 
 TEST(PluginSettings, InPlaceBuffersGiveTheSameOutput) {

@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
-
-#include "Regex.h"
 
 namespace {
 
@@ -32,14 +32,33 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+// BasicConfigurator's layout: "<ms> [<thread>] LEVEL logger <NDC> - message",
+// the NDC empty or "null". Parsed by hand: std::regex recurses per character
+// and overflows the stack on a line of some ten thousand characters.
+bool parseRecord(const std::string& line, ConsoleRecord& record) {
+    std::istringstream in(line);
+    std::string time, thread, level, logger, next;
+    if (!(in >> time >> thread >> level >> logger >> next) ||
+        time.find_first_not_of("0123456789") != std::string::npos || thread.front() != '[' ||
+        thread.back() != ']') {
+        return false;
+    }
+    static const std::set<std::string> levels = {"TRACE", "DEBUG", "INFO",
+                                                 "WARN",  "ERROR", "FATAL"};
+    if (levels.count(level) == 0 || (next == "null" && !(in >> next)) || next != "-") {
+        return false;
+    }
+    // The message starts after the one blank that follows the dash.
+    const auto rest = static_cast<std::size_t>(in.tellg());
+    record = {level, logger, rest < line.size() ? line.substr(rest + 1) : std::string()};
+    return true;
+}
+
 void parseConsole(BenchmarkRun& run) {
-    // BasicConfigurator's layout: "<ms> [<thread>] LEVEL logger <NDC> - message".
-    static const std::regex record(
-        R"(^\d+ \[[^\]]+\] (TRACE|DEBUG|INFO|WARN|ERROR|FATAL) (\S+) (?:null )?- (.*)$)");
     for (const std::string& line : splitLines(run.stdoutText)) {
-        std::smatch match;
-        if (std::regex_match(line, match, record)) {
-            run.records.push_back({match[1], match[2], match[3]});
+        ConsoleRecord record;
+        if (parseRecord(line, record)) {
+            run.records.push_back(record);
         } else {
             run.plainLines.push_back(line);
         }
@@ -118,6 +137,21 @@ BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::
     run.stderrText = readText(stderrPath);
     parseConsole(run);
     return run;
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) {
+    if (getrlimit(RLIMIT_FSIZE, &previousLimit) != 0)
+        throw std::runtime_error("getrlimit failed");
+    struct rlimit limit = previousLimit;
+    limit.rlim_cur = bytes;
+    previousHandler = signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previousLimit);
+    signal(SIGXFSZ, previousHandler);
 }
 
 ConfigDirectory::ConfigDirectory() {

@@ -4,6 +4,7 @@
 #define LYRANE_TEST_BENCHMARKHARNESS_H
 
 #include <sndfile.h>
+#include <sys/resource.h>
 
 #include <string>
 #include <vector>
@@ -37,6 +38,21 @@ const std::string& benchmarkProgram();
 // Runs the program with arguments (without the program name), in directory
 // cwd if one is given, and waits for it.
 BenchmarkRun runBenchmark(const std::vector<std::string>& arguments, const std::string& cwd = "");
+
+// While it lives, programs started by runBenchmark cannot grow a file past
+// bytes: the write that would fails (EFBIG) instead of killing the program
+// (SIGXFSZ is ignored meanwhile). Restores both on destruction.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    struct rlimit previousLimit {};
+    void (*previousHandler)(int) = nullptr;
+};
 
 // The program's three files in the configuration directory it was built
 // with. The constructor writes test content into them; the destructor puts

@@ -190,6 +190,12 @@ TEST_F(BenchmarkOptions, SettingsFileIsRequiredAndMustParse) {
     EXPECT_TRUE(run.plainLines.empty()) << run.transcript();
     EXPECT_EQ(run.log(), Lines({"FATAL I/O error while reading file " + path}));
 
+    // libconfig would end the process reading an included directory.
+    config.write("benchmark.cfg", "@include \"" + ConfigDirectory::path("") + "\"\n");
+    run = runBenchmark({"--help"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.log(), Lines({"FATAL I/O error while reading file " + path}));
+
     config.write("benchmark.cfg", "# settings\n\ninput_wavefile = ;\n");
     run = runBenchmark({"--help"});
     EXPECT_EQ(run.status, 1);

@@ -251,6 +251,41 @@ TEST_F(BenchmarkRunTest, AnnotationsAreOneLowerCaseLetterABlankAndDigits) {
     EXPECT_TRUE(matchLines(runBenchmark({"--input=" + input})).empty());
 }
 
+TEST_F(BenchmarkRunTest, AnnotationOfFiftyThousandDigitsIsScannedLikeAShortOne) {
+    // A FLAC comment reaches the program whole, however long. The long
+    // token is shown and, being beyond 32 bits, ignored; the tokens around
+    // it act as usual.
+    const std::string digits(50000, '7');
+    const std::string input = scratch.file("long.flac");
+    writeWav(input, {ramp(512, 8, 2), ramp(512, 4, 2)}, 16000, "f 3 v " + digits + " a 9 v 1",
+             SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const BenchmarkRun run = runBenchmark({"--input=" + input});
+    ASSERT_EQ(run.status, 0) << run.stderrText.substr(0, 2000);
+    EXPECT_EQ(matchLines(run),
+              Lines({"match: f 3", "match: v " + digits, "match: a 9", "match: v 1"}));
+    EXPECT_TRUE(
+        contains(run.log(), "WARN Annotation v " + digits + " ignored: number out of range"));
+}
+
+TEST_F(BenchmarkRunTest, FailedWriteLeavesNoOutputFile) {
+    // 16000 samples of 16 bits need 32 kB; the file size limit stops the
+    // write after 8 kB, with the header already written.
+    const std::string input = scratch.file("big.wav");
+    writeWav(input, {ramp(16000, 8, 2), ramp(16000, 4, 2)}, 16000);
+    BenchmarkRun run;
+    {
+        const FileSizeLimit limit(8192);
+        run = runBenchmark({"--input=" + input});
+    }
+    EXPECT_EQ(run.status, 1) << run.transcript();
+    ASSERT_FALSE(run.log().empty()) << run.transcript();
+    EXPECT_EQ(run.log().back().rfind(
+                  "FATAL Failed to write the WAV file " + scratch.file("big_out.wav") + ": ", 0),
+              0u)
+        << run.log().back();
+    EXPECT_FALSE(fileExists(scratch.file("big_out.wav")));
+}
+
 TEST_F(BenchmarkRunTest, SamplesBeyondFullScaleSaturateInTheOutput) {
     // A float recording may exceed full scale; 16-bit output clips rather
     // than wrapping around. 512 samples are two whole frames.
