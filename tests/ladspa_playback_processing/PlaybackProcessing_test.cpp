@@ -372,7 +372,8 @@ TEST(PlaybackProcessing, NonFiniteOrOverflowingSettingsAreRefusedAndChangeNothin
     const Eigen::ArrayXf signal = speechLike(5 * fs, fs, 0.5f);
     Eigen::ArrayXf in(Nblock), out(Nblock), expected(Nblock);
     LogCapture log;
-    for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+    for (Eigen::Index start = 0; start + static_cast<Eigen::Index>(Nblock) <= signal.size();
+         start += Nblock) {
         if (start == fs) {
             for (const Refusal& r : refusals)
                 (chain.*r.set)(r.value);
