@@ -448,34 +448,35 @@ static mode_t fake_mode(int flags, va_list ap) {
     return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(ap, mode_t) : 0;
 }
 
-int open(const char* path, int flags, ...) {
+/* open is openat from the current directory. */
+static int fake_openat(int dirfd, const char* path, int flags, mode_t mode) {
     struct fake_node* node;
-    va_list ap;
-    mode_t mode;
 
     fake_configured();
-    va_start(ap, flags);
-    mode = fake_mode(flags, ap);
-    va_end(ap);
-    node = fake_node_at(path);
-    if (node)
-        return fake_open_node(node, flags);
-    return real_open(path, flags, mode);
-}
-
-int openat(int dirfd, const char* path, int flags, ...) {
-    struct fake_node* node;
-    va_list ap;
-    mode_t mode;
-
-    fake_configured();
-    va_start(ap, flags);
-    mode = fake_mode(flags, ap);
-    va_end(ap);
     node = fake_node_at(path);
     if (node)
         return fake_open_node(node, flags);
     return real_openat(dirfd, path, flags, mode);
+}
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    mode_t mode;
+
+    va_start(ap, flags);
+    mode = fake_mode(flags, ap);
+    va_end(ap);
+    return fake_openat(AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    mode_t mode;
+
+    va_start(ap, flags);
+    mode = fake_mode(flags, ap);
+    va_end(ap);
+    return fake_openat(dirfd, path, flags, mode);
 }
 
 /* The 64-bit and fortified entries: glibc's headers route calls to these
