@@ -7,6 +7,8 @@
 #   bash scripts/setup-armhf.sh [tree]   (default build/armhf/sysroot)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=install_missing.sh
+source scripts/install_missing.sh
 tree=${1:-build/armhf/sysroot}
 
 host_packages=(crossbuild-essential-armhf qemu-user mmdebstrap)
@@ -19,20 +21,7 @@ target_packages=(
   libgtest-dev libgmock-dev
 )
 
-missing=()
-for p in "${host_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup-armhf: installing ${missing[*]}"
-  as_root=()
-  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${as_root[@]}" apt-get update -qq
-  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing setup-armhf "${host_packages[@]}"
 
 # The tree is made again only when the package list changes.
 stamp="$tree/.lyrane-packages"

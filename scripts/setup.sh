@@ -3,6 +3,8 @@
 # build, test and demonstrate the project. Safe to run again; needs root (or
 # sudo) only when something is missing.
 set -euo pipefail
+# shellcheck source=install_missing.sh
+source "$(dirname "$0")/install_missing.sh"
 
 packages=(
   build-essential cmake pkg-config clang-format
@@ -16,21 +18,4 @@ packages=(
   python3-matplotlib python3-pil
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#packages[@]} packages present"
-  exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
-as_root=()
-if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_missing setup "${packages[@]}"
