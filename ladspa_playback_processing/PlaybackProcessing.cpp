@@ -226,7 +226,7 @@ void PlaybackProcessing::resetAgcMaxGain() {
 }
 
 void PlaybackProcessing::setEqualizerEnabled(bool enabled) {
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(equalizerSettingsMutex);
     equalizer->setEnabled(enabled);
 }
 
@@ -236,12 +236,12 @@ bool PlaybackProcessing::isEqualizerEnabled() const {
 }
 
 void PlaybackProcessing::setEqualizerFilename(std::string filename) {
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(equalizerSettingsMutex);
     equalizer->setFilename(std::move(filename));
-    equalizer->reload();
+    equalizer->requestReload();
 }
 
 void PlaybackProcessing::reloadEqualizer() {
-    std::lock_guard<std::mutex> lock(processingMutex);
-    equalizer->reload();
+    std::lock_guard<std::mutex> lock(equalizerSettingsMutex);
+    equalizer->requestReload();
 }

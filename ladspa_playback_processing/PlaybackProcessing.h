@@ -5,8 +5,12 @@
 //
 // Threads:
 // - One processing thread calls run. Control setters and resets may come from
-//   any other thread; processingMutex serialises them with run, so a setter
-//   waits for at most one block. A changed setting acts from the next block.
+//   any other thread; processingMutex serialises the AGC's with run, so such
+//   a setter waits for at most one block. The equalizer's setters take
+//   equalizerSettingsMutex, which run never takes: a coefficient file is
+//   read and built into sections on the setter's thread, and run takes the
+//   result over wait-free at its next block. A changed setting acts from the
+//   next block.
 // - One consumer thread calls getNextInputSample; fifoMutex guards the FIFO
 //   against run. run never holds both mutexes at once, and the consumer never
 //   waits for a block to be processed.
@@ -15,7 +19,8 @@
 // - Construction and destruction belong to one thread with no other user.
 //
 // Real time: after construction, run and getNextInputSample allocate nothing,
-// log nothing and wait only on the two mutexes. The FIFO lives in storage
+// free nothing, log nothing and wait only on processingMutex (for the AGC's
+// setters and resets) and fifoMutex. The FIFO lives in storage
 // sized at construction: it never holds more than 2047 + Nblock samples.
 #ifndef PLAYBACKPROCESSING_H
 #define PLAYBACKPROCESSING_H
@@ -94,6 +99,9 @@ class PlaybackProcessing {
     bool isEqualizerEnabled() const;
     // Stores the coefficient file name and reloads the equalizer from it; a
     // file that fails to load leaves the equalizer disabled (logged by it).
+    // The file is read on the caller's thread; run keeps processing with the
+    // previous sections meanwhile and takes the new ones from its next block.
+    // isEqualizerEnabled reports the outcome on return.
     void setEqualizerFilename(std::string filename);
     void reloadEqualizer();
 
@@ -130,6 +138,8 @@ class PlaybackProcessing {
     std::atomic<bool> badBlockReported{false};
     std::mutex processingMutex;
     std::mutex fifoMutex;
+    // Serialises the equalizer's setters with each other only.
+    std::mutex equalizerSettingsMutex;
 
     static log4cxx::LoggerPtr AC_PlaybackProcessing_logger;
 };

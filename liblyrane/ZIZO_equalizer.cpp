@@ -25,7 +25,7 @@ const char* const kFloatTypeLabel = "f";
 template <typename T>
 ZIZO_equalizer<T>::ZIZO_equalizer(const std::string& name, unsigned int Nblock, unsigned int fs,
                                   const ZIZO_Config& config)
-    : name(name), Nblock(Nblock), fs(fs) {
+    : name(name), Nblock(Nblock), fs(fs), live(new Cascade) {
     LOG4CXX_DEBUG(AC_Equalizer_logger, "Creating instance of ZIZO_equalizer (" << name << ").");
 
     ZIZO_Config parameters;
@@ -36,6 +36,7 @@ ZIZO_equalizer<T>::ZIZO_equalizer(const std::string& name, unsigned int Nblock, 
     filename = parameters.get<std::string>("coeff_file");
 
     if (filename.empty() || loadFilterCoefficients(filename) != 0) {
+        live->gain = gain;  // a failed load may have replaced it
         setEnabled(false);
         return;
     }
@@ -46,37 +47,66 @@ ZIZO_equalizer<T>::ZIZO_equalizer(const std::string& name, unsigned int Nblock, 
 template <typename T>
 ZIZO_equalizer<T>::~ZIZO_equalizer() {
     removeBiquads();
+    delete live;
+    delete reinterpret_cast<Cascade*>(handover.load() & ~kFreshCascade);
 }
 
 template <typename T>
 void ZIZO_equalizer<T>::setEnabled(bool enable) {
+    enabled.store(enable, std::memory_order_relaxed);
+    // A reload hands run() fresh sections and its final state at its end;
+    // its passing switch-off must not reach run().
+    if (!reloading) {
+        if (!enable) {
+            resetRequested.store(true, std::memory_order_relaxed);
+        }
+        // Release: run() that sees this state also sees the reset request.
+        runEnabled.store(enable, std::memory_order_release);
+    }
     if (enable) {
-        enabled.store(true, std::memory_order_relaxed);
         LOG4CXX_INFO(AC_Equalizer_logger, "Equalizer " << name << " enabled.");
         return;
-    }
-    enabled.store(false, std::memory_order_relaxed);
-    for (ZIZO_biquad<T>& biquad : biquads) {
-        biquad.reset();
     }
     LOG4CXX_INFO(AC_Equalizer_logger, "Equalizer " << name << " disabled.");
 }
 
 template <typename T>
 void ZIZO_equalizer<T>::reload() {
+    requestReload();
+    installPendingCascade();
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::requestReload() {
     LOG4CXX_INFO(AC_Equalizer_logger, "Reloading coefficients of ZIZO_equalizer (" << name << ").");
     const bool wasEnabled = isEnabled();
+    reloading = true;
     if (wasEnabled) {
         setEnabled(false);
     }
-    removeBiquads();
-    if (loadFilterCoefficients(filename) != 0) {
-        return;  // disabled, without sections
+    // Without sections unless the load succeeds; the gain is whatever the
+    // load left, as a later switch-on applies it alone.
+    std::unique_ptr<Cascade> next(new Cascade);
+    const bool loaded = loadFilterCoefficients(filename) == 0;
+    if (loaded) {
+        buildSections(next->biquads);
     }
-    createBiquads();
-    if (wasEnabled) {
+    next->gain = gain;
+    if (loaded && wasEnabled) {
         setEnabled(true);
     }
+    reloading = false;
+    // Before the hand-over: run() that takes the new sections also sees
+    // that a failed load left the equalizer off.
+    runEnabled.store(isEnabled(), std::memory_order_release);
+    handOver(next.release());
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::handOver(Cascade* next) {
+    const std::uintptr_t previous = handover.exchange(
+        reinterpret_cast<std::uintptr_t>(next) | kFreshCascade, std::memory_order_acq_rel);
+    delete reinterpret_cast<Cascade*>(previous & ~kFreshCascade);
 }
 
 template <typename T>
@@ -184,21 +214,28 @@ int ZIZO_equalizer<T>::loadFilterCoefficients(const std::string& path) {
 
 template <typename T>
 void ZIZO_equalizer<T>::createBiquads() {
-    if (!biquads.empty()) {
+    if (!live->biquads.empty()) {
         LOG4CXX_DEBUG(AC_Equalizer_logger,
                       "Implementation error? createBiquads() called, but existing biquad array "
                       "not empty.");
         removeBiquads();
     }
-    biquads.reserve(sections.size());
+    buildSections(live->biquads);
+    live->gain = gain;
+}
+
+template <typename T>
+void ZIZO_equalizer<T>::buildSections(std::vector<ZIZO_biquad<T>>& into) const {
+    into.reserve(sections.size());
     for (size_t i = 0; i < sections.size(); ++i) {
-        biquads.emplace_back(name + " biquad " + std::to_string(i), sections[i]);
+        into.emplace_back(name + " biquad " + std::to_string(i), sections[i]);
     }
 }
 
 template <typename T>
 void ZIZO_equalizer<T>::removeBiquads() {
-    biquads.clear();
+    live->biquads.clear();
+    live->gain = gain;
 }
 
 template class ZIZO_equalizer<float>;

@@ -29,8 +29,11 @@
 //   enabled state with the new sections.
 // - setEnabled(false) resets every section, so switching on again starts from
 //   zero filter state.
-// - Threads: no lock of its own. The owner serialises run() with every other
-//   non-const call; isEnabled() may be read from any thread at any time.
+// - Threads: no lock of its own. run() never waits: setEnabled(),
+//   setFilename() and requestReload() may be called from one other thread
+//   at a time while run() goes on, and act from run()'s next block. Every
+//   other non-const call must be serialised with run() by the owner;
+//   isEnabled() may be read from any thread at any time.
 //
 // Instantiated for float only (ZIZO_equalizer.cpp).
 #ifndef ZIZO_EQUALIZER_H
@@ -56,28 +59,53 @@ class ZIZO_equalizer {
     ZIZO_equalizer(const ZIZO_equalizer&) = delete;
     ZIZO_equalizer& operator=(const ZIZO_equalizer&) = delete;
 
+    // Installs a section set handed over by requestReload() and a pending
+    // reset first, so a change acts from the start of a block.
     void run(const T* in, T* out) {
-        for (uint32_t i = 0; i < Nblock; ++i) {
-            if (!enabled.load(std::memory_order_relaxed)) {
-                out[i] = in[i];
-                continue;
+        installPendingCascade();
+        const bool filtering = runEnabled.load(std::memory_order_acquire);
+        if (resetRequested.load(std::memory_order_relaxed) &&
+            resetRequested.exchange(false, std::memory_order_acquire)) {
+            for (ZIZO_biquad<T>& biquad : live->biquads) {
+                biquad.reset();
             }
+        }
+        if (!filtering) {
+            for (uint32_t i = 0; i < Nblock; ++i) {
+                out[i] = in[i];
+            }
+            return;
+        }
+        std::vector<ZIZO_biquad<T>>& biquads = live->biquads;
+        const T cascadeGain = live->gain;
+        for (uint32_t i = 0; i < Nblock; ++i) {
             T x = in[i];
             for (ZIZO_biquad<T>& biquad : biquads) {
                 x = biquad.processSample(x);
             }
-            out[i] = gain * x;
+            out[i] = cascadeGain * x;
         }
     }
 
-    // Logs the change at INFO; switching off resets every section.
+    // Logs the change at INFO; switching off resets every section (at the
+    // start of the next run() call).
     void setEnabled(bool enable);
     bool isEnabled() const { return enabled.load(std::memory_order_relaxed); }
 
     std::string getFilename() const { return filename; }
     // Stores the name only; reload() reads it.
     void setFilename(std::string newFilename) { filename = std::move(newFilename); }
+    // Owner-serialised with run(): requestReload(), and the new sections are
+    // live on return.
     void reload();
+    // reload() that may run on another thread while one thread is in run():
+    // the file is read and the sections built here, with the same records;
+    // run() takes them over wait-free at the start of its next block, and
+    // the sections they replace are freed by the next requestReload() or
+    // the destructor, never by run(). isEnabled() reports the outcome on
+    // return. Calls to requestReload(), setEnabled() and setFilename() must
+    // not overlap each other.
+    void requestReload();
 
     // 0: rows and gain replaced from path; -1: failure, logged at ERROR.
     int loadFilterCoefficients(const std::string& path);
@@ -85,9 +113,9 @@ class ZIZO_equalizer {
     void createBiquads();
     void removeBiquads();
     // Number of live sections.
-    unsigned int getNumBiquads() const { return static_cast<unsigned int>(biquads.size()); }
+    unsigned int getNumBiquads() const { return static_cast<unsigned int>(live->biquads.size()); }
     // The live sections, in cascade order.
-    const std::vector<ZIZO_biquad<T>>& getBiquads() const { return biquads; }
+    const std::vector<ZIZO_biquad<T>>& getBiquads() const { return live->biquads; }
     // Rows b0, b1, b2, a1, a2 as the last load read them, and its gain.
     const std::vector<std::vector<T>>& getSectionRows() const { return sections; }
     T getGain() const { return gain; }
@@ -105,15 +133,45 @@ class ZIZO_equalizer {
     static log4cxx::LoggerPtr AC_Equalizer_logger;
 
   private:
+    // What run() filters with: the sections and the gain that goes with them.
+    struct Cascade {
+        std::vector<ZIZO_biquad<T>> biquads;  // held by value: one array to walk
+        T gain = T(1);
+    };
+    // Tags a Cascade in the hand-over slot as not yet taken by run(); an
+    // untagged one is a replaced set waiting to be freed off the audio thread.
+    static constexpr std::uintptr_t kFreshCascade = 1;
+
+    void installPendingCascade() {
+        std::uintptr_t slot = handover.load(std::memory_order_acquire);
+        if ((slot & kFreshCascade) == 0) {
+            return;
+        }
+        // Fails only when a newer set arrived meanwhile: taken next block.
+        const std::uintptr_t replaced = reinterpret_cast<std::uintptr_t>(live);
+        if (handover.compare_exchange_strong(slot, replaced, std::memory_order_acq_rel)) {
+            live = reinterpret_cast<Cascade*>(slot & ~kFreshCascade);
+        }
+    }
+    // Puts next into the hand-over slot and frees what the slot held: a
+    // replaced set, or a fresh one that run() never took.
+    void handOver(Cascade* next);
+    void buildSections(std::vector<ZIZO_biquad<T>>& into) const;
+
     std::string name;
     std::string filename;
+    // What isEnabled() reports; it passes through false during a reload.
     std::atomic<bool> enabled{false};
+    // What run() acts on; changes only once a setting is complete.
+    std::atomic<bool> runEnabled{false};
+    std::atomic<bool> resetRequested{false};
+    bool reloading = false;  // only on the setters' side
     uint32_t Nblock;
     uint32_t fs;
     T gain = T(1);
     std::vector<std::vector<T>> sections;  // rows b0, b1, b2, a1, a2 as read
-    // Held by value, contiguous, so the per-sample cascade walks one array.
-    std::vector<ZIZO_biquad<T>> biquads;
+    Cascade* live;                         // owned; only run() and the owner touch it
+    std::atomic<std::uintptr_t> handover{0};
 };
 
 extern template class ZIZO_equalizer<float>;

@@ -1,6 +1,6 @@
 // The chain's three kinds of caller at once: a processing thread in run, a
-// consumer pulling the buffered input, and a control thread changing
-// settings. Also built with ThreadSanitizer by the test script.
+// consumer pulling the buffered input, and control threads changing
+// settings and reloading the equalizer. Also built with ThreadSanitizer by the test script.
 #include <gtest/gtest.h>
 
 #include <Eigen/Core>
@@ -108,8 +108,25 @@ Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
         }
     });
 
+    // Reloads back to back on a thread of their own, now and then from a
+    // file that does not exist (which leaves the equalizer off until the
+    // control thread switches it on again, with no section).
+    std::thread reloader([&] {
+        for (std::size_t round = 0; producing.load(); ++round) {
+            if (round % 5 == 4)
+                chain->setEqualizerFilename(kCoefficientFile + ".missing");
+            else if (round % 2 == 0)
+                chain->setEqualizerFilename(kCoefficientFile);
+            else
+                chain->reloadEqualizer();
+            volatile bool seen = chain->isEqualizerEnabled();
+            (void)seen;
+        }
+    });
+
     producer.join();
     control.join();
+    reloader.join();
     consumer.join();
     return outcome;
 }

@@ -1,12 +1,20 @@
 #include "playbackprocessing_cwrapper.h"
 
 #include <gtest/gtest.h>
+#include <log4cxx/appenderskeleton.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/spi/loggingevent.h>
 
 #include <Eigen/Core>
 #include <ZIZO_Config>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ExternalModuleRegistry.h"
@@ -255,4 +263,110 @@ TEST(PlaybackProcessingCWrapper, ProcessGivesTheChainsRunBitForBitInPlaceAndApar
         PlaybackProcessing_Uninit(inPlace);
         PlaybackProcessing_Uninit(apart);
     }
+}
+
+namespace gate {
+using namespace log4cxx;
+
+// Holds the thread that logs the record it waits for until released, as an
+// appender stuck on slow I/O would. Waiting for the switch-off record that
+// an enabled equalizer's reload logs keeps that reload half done, its file
+// not yet read, for as long as the test likes.
+class ReloadGateAppender : public log4cxx::AppenderSkeleton {
+  public:
+    DECLARE_LOG4CXX_OBJECT(ReloadGateAppender)
+    BEGIN_LOG4CXX_CAST_MAP()
+    LOG4CXX_CAST_ENTRY(ReloadGateAppender)
+    LOG4CXX_CAST_ENTRY_CHAIN(AppenderSkeleton)
+    END_LOG4CXX_CAST_MAP()
+
+    void append(const ::log4cxx::spi::LoggingEventPtr& event, ::log4cxx::helpers::Pool&) override {
+        if (event->getMessage() != awaited)
+            return;
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+    }
+    void close() override {}
+    bool requiresLayout() const override { return false; }
+
+    void await(const std::string& message) { awaited = message; }
+    bool waitUntilEntered(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, limit, [this] { return entered; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+
+  private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string awaited;
+    bool entered = false;
+    bool released = false;
+};
+IMPLEMENT_LOG4CXX_OBJECT(ReloadGateAppender)
+
+}  // namespace gate
+
+TEST(PlaybackProcessingCWrapper, ProcessKeepsFilteringWhileAReloadIsStuck) {
+    // Both chains equalize the same signal; chain B's setter gets stuck
+    // inside its reload, and B's Process calls must neither wait for it nor
+    // see a half-done reload: they go on with the previous sections.
+    const unsigned int fs = 16000;
+    PlaybackProcessingData* reference = PlaybackProcessing_Init("RT_REF", 1, fs);
+    PlaybackProcessingData* stuck = PlaybackProcessing_Init("RT_STUCK", 1, fs);
+    ASSERT_NE(reference, nullptr);
+    ASSERT_NE(stuck, nullptr);
+    for (PlaybackProcessingData* chain : {reference, stuck}) {
+        ASSERT_EQ(PlaybackProcessing_setEqualizerFilename(chain, kCoefficientFile.c_str()), 0);
+        ASSERT_EQ(PlaybackProcessing_setEqualizerEnabled(chain, 1), 0);
+        ASSERT_EQ(PlaybackProcessing_setOutputGainDb(chain, 0.0f), 0);
+    }
+
+    auto equalizerLogger = log4cxx::Logger::getLogger("ZIZO.Equalizer");
+    const log4cxx::LevelPtr previousLevel = equalizerLogger->getLevel();
+    equalizerLogger->setLevel(log4cxx::Level::getInfo());
+    auto gate = std::make_shared<gate::ReloadGateAppender>();
+    gate->await("Equalizer RT_STUCK_EQUALIZER disabled.");
+    equalizerLogger->addAppender(gate);
+    std::thread setter(
+        [&] { PlaybackProcessing_setEqualizerFilename(stuck, kCoefficientFile.c_str()); });
+    ASSERT_TRUE(gate->waitUntilEntered(std::chrono::seconds(30)));
+
+    const std::size_t samples = 16000;
+    std::vector<float> expected(samples), got(samples);
+    for (std::size_t k = 0; k < samples; ++k) {
+        const float in = 0.25f * std::sin(0.05f * float(k)) + 0.1f * std::sin(1.3f * float(k));
+        PlaybackProcessing_Process(reference, &in, &expected[k]);
+        got[k] = in;
+    }
+    std::atomic<bool> processed{false};
+    std::thread audio([&] {
+        for (float& sample : got)
+            PlaybackProcessing_Process(stuck, &sample, &sample);
+        processed.store(true);
+    });
+    // Generous: a second of audio takes well under a second even under
+    // sanitizers; a Process call waiting for the setter never returns.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!processed.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(processed.load()) << "Process waited for a setter stuck in a reload";
+    gate->release();
+    setter.join();
+    audio.join();
+    equalizerLogger->removeAppender(gate);
+    equalizerLogger->setLevel(previousLevel);
+
+    EXPECT_EQ(got, expected);
+    int enabled = 0;
+    EXPECT_EQ(PlaybackProcessing_getEqualizerEnabled(stuck, &enabled), 0);
+    EXPECT_EQ(enabled, 1);
+    PlaybackProcessing_Uninit(reference);
+    PlaybackProcessing_Uninit(stuck);
 }
