@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "DenormalFlushGuard.h"
 #include "ZIZO_agc.h"
 #include "ZIZO_equalizer.h"
 #include "ZIZO_sad.h"
@@ -15,31 +14,17 @@ log4cxx::LoggerPtr PlaybackProcessing::AC_PlaybackProcessing_logger =
 
 namespace {
 
-// The consumer is served only while more than a third of the fill limit is
-// buffered, so it starts (and resumes after running dry) with a cushion of at
-// least 683 samples against jitter between producer and consumer.
-constexpr unsigned int kFifoServeDivisor = 3;
-
 ZIZO_Config detectorConfig() {
     ZIZO_Config config;
     config.set<bool>("enabled", true);
     return config;
 }
 
-std::size_t fifoStorageSize(unsigned int fillLimit, unsigned int Nblock) {
-    // A block is appended while fewer than fillLimit samples are buffered.
-    const std::size_t largest = fillLimit - 1;
-    if (Nblock > std::numeric_limits<std::size_t>::max() - largest) {
-        throw std::length_error("PlaybackProcessing: Nblock too large for the input FIFO");
-    }
-    return largest + Nblock;
-}
-
 }  // namespace
 
 PlaybackProcessing::PlaybackProcessing(const std::string& name, unsigned int Nblock,
                                        unsigned int fs, const ZIZO_Config& config)
-    : name(name), Nblock(Nblock), fs(fs) {
+    : name(name), Nblock(Nblock), fs(fs), inputFifo(inputFifoCapacity, Nblock) {
     LOG4CXX_INFO(AC_PlaybackProcessing_logger,
                  "Creating instance of PlaybackProcessing (" << name << ").");
     if (Nblock == 0 || fs == 0) {
@@ -53,7 +38,6 @@ PlaybackProcessing::PlaybackProcessing(const std::string& name, unsigned int Nbl
     equalizer.reset(new ZIZO_equalizer<float>(name + "_EQUALIZER", Nblock, fs,
                                               ownConfig.getGroup("EQUALIZER.")));
     sad.reset(new ZIZO_sad(name + "_SAD", Nblock, fs, detectorConfig()));
-    inputFifo.assign(fifoStorageSize(inputFifoCapacity, Nblock), 0.0f);
     publishBlockState();
 }
 
@@ -76,57 +60,27 @@ bool PlaybackProcessing::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out) {
         }
         return false;
     }
-    // Only the consumer takes samples out, so a FIFO seen full here is at
-    // least as full as the check under the mutex would find it a moment
-    // later: the whole block is dropped either way. Without a consumer (a
-    // host that only plays the processed stream) the FIFO stays full, and
-    // this saves a lock and unlock per block. Every append and pop still
-    // happens under fifoMutex.
-    if (fifoCount.load(std::memory_order_relaxed) < inputFifoCapacity) {
-        std::lock_guard<std::mutex> lock(fifoMutex);
-        if (fifoCount.load(std::memory_order_relaxed) < inputFifoCapacity)
-            appendToFifo(in.data());
-    }
-    {
-        DenormalFlushGuard flushSubnormals;
-        std::lock_guard<std::mutex> lock(processingMutex);
-        sad->run(in);
-        equalizer->run(in.data(), out.data());
-        agc->run(out, out, sad->isSpeech());
-        out *= outputGainLinear.load(std::memory_order_relaxed);
-        // The AGC may have lowered its maximum gain; nothing else a getter
-        // reports changes while a block runs.
-        agcMaxGainDb.store(agc->getMaxGainDb(), std::memory_order_relaxed);
-    }
+    run(in.data(), out.data());
     return true;
 }
 
-void PlaybackProcessing::appendToFifo(const float* samples) {
-    const std::size_t slots = inputFifo.size();
-    const std::size_t count = fifoCount.load(std::memory_order_relaxed);
-    std::size_t tail = fifoHead + count;
-    if (tail >= slots)
-        tail -= slots;
-    // A plain loop rather than std::copy: at one sample per block a library
-    // copy call costs more than the store.
-    for (unsigned int i = 0; i < Nblock; ++i) {
-        inputFifo[tail] = samples[i];
-        if (++tail == slots)
-            tail = 0;
-    }
-    fifoCount.store(count + Nblock, std::memory_order_relaxed);
+void PlaybackProcessing::run(const float* in, float* out) {
+    // Without a consumer (a host that only plays the processed stream) the
+    // FIFO stays full and the block is simply left out.
+    inputFifo.pushBlock(in);
+    sad->run(in);
+    equalizer->run(in, out);
+    agc->run(out, out, sad->isSpeech());
+    const float gain = outputGainLinear.load(std::memory_order_relaxed);
+    for (unsigned int i = 0; i < Nblock; ++i)
+        out[i] *= gain;
+    // The AGC may have lowered its maximum gain; nothing else a getter
+    // reports changes while a block runs.
+    agcMaxGainDb.store(agc->getMaxGainDb(), std::memory_order_relaxed);
 }
 
 float PlaybackProcessing::getNextInputSample() {
-    std::lock_guard<std::mutex> lock(fifoMutex);
-    const std::size_t count = fifoCount.load(std::memory_order_relaxed);
-    if (count <= inputFifoCapacity / kFifoServeDivisor)
-        return 0.0f;
-    const float sample = inputFifo[fifoHead];
-    if (++fifoHead == inputFifo.size())
-        fifoHead = 0;
-    fifoCount.store(count - 1, std::memory_order_relaxed);
-    return sample;
+    return inputFifo.pop();
 }
 
 void PlaybackProcessing::setOutputGainDb(float gainDb) {
@@ -155,7 +109,7 @@ void PlaybackProcessing::publishBlockState() {
 }
 
 void PlaybackProcessing::setAgcEnabled(bool enabled) {
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setEnabled(enabled);
     publishBlockState();
 }
@@ -167,7 +121,7 @@ bool PlaybackProcessing::isAgcEnabled() const {
 void PlaybackProcessing::setAgcTargetLevelDb(float levelDb) {
     if (!acceptSetting("setAgcTargetLevelDb", levelDb))
         return;
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setTargetLevelDb(levelDb);
 }
 
@@ -175,7 +129,7 @@ void PlaybackProcessing::setAgcMaxGainDb(float gainDb) {
     // The AGC's gain may climb to this maximum; its factor must exist there.
     if (!acceptSetting("setAgcMaxGainDb", gainDb, ZIZO_agc::gainFactor(std::fabs(gainDb))))
         return;
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setMaxGainDb(gainDb);
     publishBlockState();
 }
@@ -185,21 +139,21 @@ float PlaybackProcessing::getAgcMaxGainDb() const {
 }
 
 void PlaybackProcessing::setAgcDecreaseMaxGain(bool enabled) {
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setDecreaseMaxGain(enabled);
 }
 
 void PlaybackProcessing::setAgcMaxAmp(float amp) {
     if (!acceptSetting("setAgcMaxAmp", amp))
         return;
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setMaxAmp(amp);
 }
 
 void PlaybackProcessing::setAgcNonspeechHoldGainTime(float time_s) {
     if (!acceptSetting("setAgcNonspeechHoldGainTime", time_s))
         return;
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setNonspeechHoldGainTime(time_s);
 }
 
@@ -210,23 +164,23 @@ void PlaybackProcessing::setAgcNonspeechReleaseSpeed(float speed_db_per_s) {
     if (!acceptSetting("setAgcNonspeechReleaseSpeed", speed_db_per_s,
                        ZIZO_agc::gainFactor(std::fabs(stepDb))))
         return;
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setNonspeechReleaseSpeed(speed_db_per_s);
 }
 
 void PlaybackProcessing::resetAgcGain() {
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->resetGain();
 }
 
 void PlaybackProcessing::resetAgcMaxGain() {
-    std::lock_guard<std::mutex> lock(processingMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     agc->resetMaxGain();
     publishBlockState();
 }
 
 void PlaybackProcessing::setEqualizerEnabled(bool enabled) {
-    std::lock_guard<std::mutex> lock(equalizerSettingsMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     equalizer->setEnabled(enabled);
 }
 
@@ -236,12 +190,12 @@ bool PlaybackProcessing::isEqualizerEnabled() const {
 }
 
 void PlaybackProcessing::setEqualizerFilename(std::string filename) {
-    std::lock_guard<std::mutex> lock(equalizerSettingsMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     equalizer->setFilename(std::move(filename));
     equalizer->requestReload();
 }
 
 void PlaybackProcessing::reloadEqualizer() {
-    std::lock_guard<std::mutex> lock(equalizerSettingsMutex);
+    std::lock_guard<std::mutex> lock(settingsMutex);
     equalizer->requestReload();
 }

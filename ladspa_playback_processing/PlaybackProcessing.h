@@ -4,35 +4,42 @@
 // sample at a time (it finds the chain by name in ExternalModuleRegistry).
 //
 // Threads:
-// - One processing thread calls run. Control setters and resets may come from
-//   any other thread; processingMutex serialises the AGC's with run, so such
-//   a setter waits for at most one block. The equalizer's setters take
-//   equalizerSettingsMutex, which run never takes: a coefficient file is
-//   read and built into sections on the setter's thread, and run takes the
-//   result over wait-free at its next block. A changed setting acts from the
-//   next block.
-// - One consumer thread calls getNextInputSample; fifoMutex guards the FIFO
-//   against run. run never holds both mutexes at once, and the consumer never
-//   waits for a block to be processed.
+// - One processing thread calls run at a time. It never waits for another
+//   thread: it takes no lock, allocates nothing, frees nothing and does no
+//   file I/O. Its log records (a refused block, and the blocks' own: see
+//   ZIZO_agc.h and ZIZO_sad.h) are emitted later on a thread of the
+//   library's own.
+// - Control setters and resets may come from any other thread. They are
+//   serialised among themselves by settingsMutex, which run never takes; each
+//   prepares its change on its own thread (a coefficient file is read and
+//   built into sections there) and hands it over wait-free. A changed setting
+//   acts from the next block. Setter records are logged on the setter's
+//   thread, as the call happens.
+// - One consumer thread calls getNextInputSample. The FIFO is a
+//   single-producer single-consumer ring (InputFifo.h): neither run nor the
+//   consumer ever waits for the other.
 // - setOutputGainDb and the three getters take no lock: they publish or read
 //   atomic values. A block in progress may use the old or the new gain.
 // - Construction and destruction belong to one thread with no other user.
 //
-// Real time: after construction, run and getNextInputSample allocate nothing,
-// free nothing, log nothing and wait only on processingMutex (for the AGC's
-// setters and resets) and fifoMutex. The FIFO lives in storage
-// sized at construction: it never holds more than 2047 + Nblock samples.
+// Floating point: run computes in the caller's floating-point mode. The
+// LADSPA plug-in runs each host buffer in flush-to-zero mode
+// (denormal_flush.h), and the results the tests fix bit for bit are those.
+// Under gradual underflow the results are the same as long as no value falls
+// below the smallest normal float (about 1.2e-38); the blocks flush their
+// states that do to zero now and then, so digital silence stays as cheap as
+// speech in either mode.
 #ifndef PLAYBACKPROCESSING_H
 #define PLAYBACKPROCESSING_H
 
 #include <Eigen/Core>
 #include <ZIZO_Config>
 #include <atomic>
-#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
+
+#include "InputFifo.h"
 
 class ZIZO_sad;
 class ZIZO_agc;
@@ -56,12 +63,13 @@ class PlaybackProcessing {
     // Processes one block of Nblock samples from in to out: appends in to the
     // FIFO if it holds fewer than 2048 samples (whole block or nothing), then
     // detector on in, equalizer from in to out, AGC in place on out with this
-    // block's speech decision, and the output gain on every sample. in and out
-    // may be the same array. Returns false, and changes nothing, when in or
-    // out does not hold exactly Nblock samples (logged at ERROR once per
-    // chain). Floating-point state: subnormal results are flushed to zero for
-    // the duration of the call only (see DenormalFlushGuard.h); the caller's
-    // control state is restored on return.
+    // block's speech decision, and the output gain on every sample. in and
+    // out each hold Nblock samples; they may be the same buffer, but must not
+    // overlap otherwise.
+    void run(const float* in, float* out);
+
+    // run on arrays. Returns false, and changes nothing, when in or out does
+    // not hold exactly Nblock samples (logged at ERROR once per chain).
     bool run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out);
 
     // The oldest buffered input sample, removed from the FIFO, once more than
@@ -110,25 +118,18 @@ class PlaybackProcessing {
     unsigned int getFs() const { return fs; }
 
   private:
-    // Called with processingMutex held after anything that may change what
-    // isAgcEnabled and getAgcMaxGainDb report (the AGC's own fields are not
-    // atomic; the equalizer's enabled flag is, and is read directly).
+    // Called under settingsMutex after anything that may change what
+    // isAgcEnabled and getAgcMaxGainDb report.
     void publishBlockState();
     // True when value and derivedFactor are finite; otherwise logs the
     // refusal of setter(value) at ERROR.
     bool acceptSetting(const char* setter, float value, float derivedFactor = 1.0f) const;
-    void appendToFifo(const float* samples);
 
     const std::string name;
     const unsigned int Nblock;
     const unsigned int fs;
     const unsigned int inputFifoCapacity = 2048;
-    // Ring buffer of 2047 + Nblock slots; fifoHead is the oldest sample.
-    // Slots and fifoHead change only under fifoMutex. fifoCount too, but it is
-    // atomic so that run can see a full FIFO without taking the mutex.
-    std::vector<float> inputFifo;
-    std::size_t fifoHead = 0;
-    std::atomic<std::size_t> fifoCount{0};
+    InputFifo inputFifo;
     std::unique_ptr<ZIZO_sad> sad;
     std::unique_ptr<ZIZO_agc> agc;
     std::unique_ptr<ZIZO_equalizer<float>> equalizer;
@@ -136,10 +137,8 @@ class PlaybackProcessing {
     std::atomic<bool> agcEnabled{false};
     std::atomic<float> agcMaxGainDb{0.0f};
     std::atomic<bool> badBlockReported{false};
-    std::mutex processingMutex;
-    std::mutex fifoMutex;
-    // Serialises the equalizer's setters with each other only.
-    std::mutex equalizerSettingsMutex;
+    // Serialises the setters and resets with each other; run never takes it.
+    std::mutex settingsMutex;
 
     static log4cxx::LoggerPtr AC_PlaybackProcessing_logger;
 };

@@ -13,8 +13,8 @@
  *
  * Threads, as LADSPA hosts use them: ladspa_descriptor, instantiate,
  * connect_port, activate and cleanup come from one control thread; run comes
- * from the audio thread and never allocates, logs, reads files or waits on
- * anything but the chain's own mutexes. The plug-in logs nothing itself.
+ * from the audio thread and never allocates, logs, reads files or waits for
+ * another thread. The plug-in logs nothing itself.
  */
 #include <ladspa.h>
 #include <libconfig.h>
@@ -24,6 +24,7 @@
 #include "PlaybackChainNames.h"
 #include "ladspa_settings.h"
 #include "ConfigFileCheck.h"
+#include "denormal_flush.h"
 #include "playbackprocessing_cwrapper.h"
 
 #define VOID_UNIQUE_ID 5021
@@ -188,13 +189,15 @@ static void chainActivate(LADSPA_Handle handle) {
 }
 
 /* Audio thread: must not allocate, log, block or touch files. The chain's
- * processing call does none of these and waits only on the chain's own
- * mutexes, held elsewhere only briefly: the FIFO consumer pops one sample at
- * a time, and the plug-in applies its settings at activation, before the
- * first run. One chain block of one sample per input
- * sample; in-place buffers are fine since the chain copies each input sample
- * before writing. Without a chain (never activated, or creation failed) the
- * output is silence rather than whatever the host's buffer held. */
+ * processing call does none of these and never waits for another thread:
+ * settings, reloads and the FIFO's consumer hand their work over wait-free.
+ * One chain block of one sample per input sample; in-place buffers are fine
+ * since the chain reads each input sample before writing its output. The
+ * whole host buffer runs in flush-to-zero mode, set once here (reading the
+ * mode per sample would cost more than a sample's arithmetic), and the
+ * host's mode is restored before returning. Without a chain (never
+ * activated, or creation failed) the output is silence rather than whatever
+ * the host's buffer held. */
 static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
     ChainInstance* instance = (ChainInstance*)handle;
     LADSPA_Data* out = instance->output;
@@ -206,9 +209,11 @@ static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
         memset(out, 0, sampleCount * sizeof(LADSPA_Data));
         return;
     }
+    const uint64_t hostMode = denormal_flush_enter();
     for (unsigned long i = 0; i < sampleCount; ++i) {
         PlaybackProcessing_Process(instance->chain, &in[i], &out[i]);
     }
+    denormal_flush_leave(hostMode);
 }
 
 /* Control thread, after the last run; unregisters and releases the chain

@@ -5,6 +5,8 @@
 #include <Eigen/Core>
 #include <ZIZO_Config>
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -15,10 +17,10 @@
 
 struct PlaybackProcessingData {
     std::shared_ptr<PlaybackProcessing> chain;
-    // Sized once at Init and reused by every Process call, so processing
-    // allocates nothing; Process copies in first, so in and out may alias.
+    // The chain reads each input sample before it writes that sample's
+    // output, so in and out may be the same buffer; buffers that overlap
+    // otherwise go through this copy of the input, sized once at Init.
     Eigen::ArrayXf input;
-    Eigen::ArrayXf output;
 };
 
 namespace {
@@ -66,20 +68,12 @@ int onChain(PlaybackProcessingData* data, const LoggedCall<Value>& record, Call 
     });
 }
 
-// The plug-in hands over one sample per call, for which a library copy call
-// would cost more than the sample's store; longer blocks are copied whole.
-void copySamples(const float* from, Eigen::ArrayXf& to) {
-    if (to.size() == 1)
-        to[0] = *from;
-    else
-        std::copy(from, from + to.size(), to.data());
-}
-
-void copyOut(const Eigen::ArrayXf& from, float* to) {
-    if (from.size() == 1)
-        *to = from[0];
-    else
-        std::copy(from.data(), from.data() + from.size(), to);
+// Whether n samples at a and at b share memory without being the same.
+bool overlapsPartly(const float* a, const float* b, std::size_t n) {
+    const std::uintptr_t x = reinterpret_cast<std::uintptr_t>(a);
+    const std::uintptr_t y = reinterpret_cast<std::uintptr_t>(b);
+    const std::uintptr_t bytes = n * sizeof(float);
+    return x != y && x < y + bytes && y < x + bytes;
 }
 
 }  // namespace
@@ -105,10 +99,9 @@ PlaybackProcessingData* PlaybackProcessing_Init(const char* name, unsigned int N
     try {
         if (name == nullptr)
             throw std::invalid_argument("the chain name is null");
-        // The handle's sample blocks are sized first, so that a failure to
+        // The handle's sample block is sized first, so that a failure to
         // allocate them is caught here too and leaves nothing behind.
         data->input = Eigen::ArrayXf::Zero(Nblock);
-        data->output = Eigen::ArrayXf::Zero(Nblock);
         data->chain = std::make_shared<PlaybackProcessing>(name, Nblock, fs, ZIZO_Config());
     } catch (const std::exception& e) {
         LOG4CXX_FATAL(AC_PlaybackProcessingCWrapper_logger,
@@ -150,9 +143,13 @@ int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, fl
     // this call, so the audio path takes no reference of its own.
     if (data == nullptr || !data->chain || in == nullptr || out == nullptr)
         return 1;
-    copySamples(in, data->input);
-    data->chain->run(data->input, data->output);
-    copyOut(data->output, out);
+    PlaybackProcessing& chain = *data->chain;
+    const std::size_t n = chain.getNblock();
+    if (overlapsPartly(in, out, n)) {
+        std::copy(in, in + n, data->input.data());
+        in = data->input.data();
+    }
+    chain.run(in, out);
     return 0;
 }
 

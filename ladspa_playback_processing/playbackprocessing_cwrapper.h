@@ -42,8 +42,11 @@ PlaybackProcessingData* PlaybackProcessing_Init(const char* name, unsigned int N
 int PlaybackProcessing_Uninit(PlaybackProcessingData* data);
 
 /* Processes one block: reads Nblock floats from in, writes Nblock floats to
- * out. in and out may be the same buffer. Null in or out gives 1.
- * Real-time safe: allocates nothing in steady state. */
+ * out. in and out may be the same or overlapping buffers. Null in or out
+ * gives 1. Real-time safe: never waits for another thread, allocates and
+ * frees nothing, does no file I/O and logs nothing on the calling thread
+ * (records of the audio path are emitted on a thread of the library's own).
+ * Computes in the caller's floating-point mode: see PlaybackProcessing.h. */
 int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, float* out);
 
 /* Flags are true for any non-zero value. A null result pointer gives 1. */

@@ -320,6 +320,23 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
     }
 }
 
+void ZIZO_agc::run(const float* in, float* out, bool speech) {
+    if (!enabled) {
+        if (in != out) {
+            std::copy_n(in, Nblock, out);
+        }
+        return;
+    }
+    const bool ducked = decrease_max_gain ? runSamples<true>(in, out, speech)
+                                          : runSamples<false>(in, out, speech);
+    if (decrease_max_gain) {
+        updateMaxGain();
+    }
+    if (ducked) {
+        LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
+    }
+}
+
 // The loop state lives in locals and goes back to the arrays sample by
 // sample; the arrays' last elements carry it to the next block. Returns
 // whether any sample was ducked.

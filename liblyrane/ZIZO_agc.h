@@ -74,6 +74,8 @@ class ZIZO_agc {
     // Processes one block (see the contract above). out is resized (which
     // allocates) only when it does not hold Nblock samples.
     void run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech);
+    // The same on Nblock samples at in and out, which may be the same.
+    void run(const float* in, float* out, bool speech);
 
     // Logs at INFO only when the value changes.
     void setEnabled(bool enabled);

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "SubnormalStates.h"
+
 template <typename T>
 class ZIZO_biquad {
   public:
@@ -49,6 +51,13 @@ class ZIZO_biquad {
             w2 = T(0);
         }
         return y;
+    }
+
+    // Sets a state below the smallest normal value to zero (see
+    // SubnormalStates.h).
+    void flushSubnormalState() {
+        lyrane::flushSubnormal(w1);
+        lyrane::flushSubnormal(w2);
     }
 
     // Zero state: the next output is b0 * x.

@@ -17,7 +17,8 @@
 // - run() writes Nblock samples of out from Nblock samples of in; in and out
 //   may be the same array. Disabled, it copies; enabled, each sample passes
 //   every section in order and is multiplied by gain. It allocates, logs and
-//   locks nothing.
+//   locks nothing. Section states that fall below the smallest normal float
+//   are set to zero now and then (SubnormalStates.h).
 // - loadFilterCoefficients() returns 0 on success and -1 on any failure, with
 //   one ERROR record naming the cause; it never throws except on allocation
 //   failure. It replaces the stored rows and gain, not the live sections.
@@ -84,6 +85,11 @@ class ZIZO_equalizer {
                 x = biquad.processSample(x);
             }
             out[i] = cascadeGain * x;
+        }
+        if (subnormalCheck.due(Nblock)) {
+            for (ZIZO_biquad<T>& biquad : biquads) {
+                biquad.flushSubnormalState();
+            }
         }
     }
 
@@ -169,8 +175,9 @@ class ZIZO_equalizer {
     uint32_t Nblock;
     uint32_t fs;
     T gain = T(1);
-    std::vector<std::vector<T>> sections;  // rows b0, b1, b2, a1, a2 as read
-    Cascade* live;                         // owned; only run() and the owner touch it
+    std::vector<std::vector<T>> sections;            // rows b0, b1, b2, a1, a2 as read
+    lyrane::SubnormalCheckCountdown subnormalCheck;  // only run() touches it
+    Cascade* live;                                   // owned; only run() and the owner touch it
     std::atomic<std::uintptr_t> handover{0};
 };
 

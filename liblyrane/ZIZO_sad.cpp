@@ -197,3 +197,13 @@ void ZIZO_sad::run(const Eigen::ArrayXf& in) {
         LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
     }
 }
+
+void ZIZO_sad::run(const float* in) {
+    if (!enabled || Nblock == 0) {
+        return;
+    }
+    const BlockTests tests = updateTrackers(in);
+    if (!stepGate(tests.closing, tests.opening)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
+    }
+}

@@ -59,6 +59,8 @@ class ZIZO_sad {
 
     // Analyses one block; the decision for it is read with isSpeech() after.
     void run(const Eigen::ArrayXf& in);
+    // The same on Nblock samples at in.
+    void run(const float* in);
 
     // state = newState, counter cleared, decision = newState is OPEN or
     // CLOSING (compared as unsigned, so negative values mean no speech).

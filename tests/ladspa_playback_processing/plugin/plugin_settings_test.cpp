@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 #include <cstring>
 #include <string>
 #include <vector>
@@ -179,6 +182,28 @@ TEST(PluginSettings, VolumeAloneGivesTheChainsPlainPath) {
     for (size_t i = 0; i < in.size(); i += 997) {
         EXPECT_EQ(out[i], in[i] * 0.5011872f) << i;
     }
+}
+
+TEST(PluginSettings, EachHostBufferRunsInFlushToZeroModeAndTheHostsModeIsKept) {
+    // On the plain path at 0 dB a subnormal input comes out as it went in
+    // under gradual underflow; in flush-to-zero mode it is read as zero.
+    ConfigFileOverride file("ladspa_acoustic.cfg", "volume_db = 0.0;\n");
+    PluginLibrary library;
+    ChainPlugin plugin(library, 48000, 0.0f);
+    plugin.activate();
+    const std::vector<float> in(64, 1e-40f);
+    ASSERT_EQ(std::fpclassify(in[0]), FP_SUBNORMAL);
+#if defined(__SSE__)
+    // The control bits; the low six are sticky exception flags.
+    const unsigned int controlBits = ~0x3fu;
+    const unsigned int hostMode = _mm_getcsr() & controlBits;
+#endif
+    EXPECT_TRUE(allZero(plugin.process(in, 16)));
+#if defined(__SSE__)
+    EXPECT_EQ(_mm_getcsr() & controlBits, hostMode);
+#endif
+    volatile float tiny = 1e-40f;
+    EXPECT_EQ(std::fpclassify(tiny * 1.0f), FP_SUBNORMAL) << "the host keeps gradual underflow";
 }
 
 TEST(PluginSettings, NonFiniteValuesAreRefusedAndTheOthersApply) {
