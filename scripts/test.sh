@@ -39,6 +39,7 @@ run_suite normal "" -DLYRANE_SANITIZE=
 run_suite asan "" -DLYRANE_SANITIZE=address,undefined -DLYRANE_BUILD_BENCHMARKS=OFF
 # The test executables whose cases run in the ThreadSanitizer build.
 tsan_targets=(
+  InputFifo_test
   PlaybackProcessing_concurrency_test
   keylisten_test
   ExternalModuleRegistry_concurrency_test
