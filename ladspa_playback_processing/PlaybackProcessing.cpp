@@ -64,7 +64,9 @@ bool PlaybackProcessing::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out) {
     return true;
 }
 
-void PlaybackProcessing::run(const float* in, float* out) {
+// Flattened, as PlaybackProcessing_Process is: the blocks' sample loops
+// inline here instead of being called once per block.
+__attribute__((flatten)) void PlaybackProcessing::run(const float* in, float* out) {
     // Without a consumer (a host that only plays the processed stream) the
     // FIFO stays full and the block is simply left out.
     inputFifo.pushBlock(in);

@@ -138,7 +138,11 @@ int PlaybackProcessing_Uninit(PlaybackProcessingData* data) {
     return 0;
 }
 
-int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, float* out) {
+// Flattened: at the plug-in's one-sample blocks the calls down to each
+// block's sample loop would cost as much as part of the arithmetic, and
+// link-time optimisation alone does not inline bodies this large.
+__attribute__((flatten)) int PlaybackProcessing_Process(PlaybackProcessingData* data,
+                                                        const float* in, float* out) {
     // The handle holds its reference until Uninit, which must not overlap
     // this call, so the audio path takes no reference of its own.
     if (data == nullptr || !data->chain || in == nullptr || out == nullptr)
