@@ -17,8 +17,12 @@ fail() { echo "FAIL: $*"; failed=1; }
 # silence columns of benchmarks left out are not numbers.
 grep -Eq '^Floor/Nblock1 +[0-9.]+ +1\.000 +-?nan' "$out/bench" ||
     fail "no floor row in: $(tail -n 8 "$out/bench")"
-grep -Eq '^Process/Nblock1/no-consumer +[0-9.]+ +[0-9.]+ ' "$out/bench" ||
-    fail "no Process/Nblock1/no-consumer row in: $(tail -n 8 "$out/bench")"
+# A path's ratio is its time over the floor's, within the printed rounding.
+awk '$1 == "Floor/Nblock1" { floor = $2 }
+     $1 == "Process/Nblock1/no-consumer" { path = $2; ratio = $3 }
+     END { if (floor <= 0 || path <= 0) exit 1
+           d = ratio - path / floor; exit (d < -0.002 || d > 0.002) }' "$out/bench" ||
+    fail "no Process/Nblock1/no-consumer row with its ratio to the floor in: $(tail -n 8 "$out/bench")"
 
 mkdir "$out/tmp"
 TMPDIR="$out/tmp" "$latency" --seconds 1 >"$out/latency" 2>"$out/latency.err" ||
