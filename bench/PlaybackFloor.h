@@ -286,6 +286,10 @@ class PlaybackFloor {
     template <Arithmetic kind>
     void endOfBlock();
     void stepGate(bool closing, bool opening);
+    void switchState(std::uint32_t state) {
+        gateState = state;
+        blockCounter = 0;
+    }
 
     const unsigned int fs;
     const EqualizerSet eq;
@@ -324,30 +328,30 @@ void PlaybackFloor<Nblock>::stepGate(bool closing, bool opening) {
     switch (gateState) {
         case kOpen:
             if (closing) {
-                gateState = kClosing, blockCounter = 0;
+                switchState(kClosing);
             } else {
                 ++blockCounter;
             }
             break;
         case kClosing:
             if (!closing) {
-                gateState = kOpen, blockCounter = 0;
+                switchState(kOpen);
             } else if (++blockCounter >= holdOpenBlocks) {
-                gateState = kClosed, blockCounter = 0;
+                switchState(kClosed);
             }
             break;
         case kClosed:
             if (opening) {
-                gateState = kOpening, blockCounter = 0;
+                switchState(kOpening);
             } else {
                 ++blockCounter;
             }
             break;
         default:  // kOpening
             if (!opening) {
-                gateState = kClosed, blockCounter = 0;
+                switchState(kClosed);
             } else if (++blockCounter >= holdClosedBlocks) {
-                gateState = kOpen, blockCounter = 0;
+                switchState(kOpen);
             }
             break;
     }
