@@ -104,7 +104,7 @@ m_host=$(tr ' ' '\n' <<<"${runs[host]}" | grep . | median)
 m_ratio=$(printf '%s\n' "${ratios[@]}" | median)
 m_plugin_ratio=$(printf '%s\n' "${plugin_ratios[@]}" | { grep -v nan || true; } | median)
 echo
-echo "Speech file: $(basename "$speech"), ${seconds} s at 48000 Hz mono; $reps interleaved rounds"
+echo "Speech file: $(basename "$speech"), ${seconds} s at 48000 Hz mono; $reps runs each, interleaved"
 printf "%-52s %s\n" "applyplugin PLAYBACKPROCESSING (acoustic):" "${runs[ours]}"
 printf "%-52s %s\n" "applyplugin tap_equalizer + sc4m:" "${runs[peers]}"
 printf "%-52s %s\n" "applyplugin Void (the host alone):" "${runs[host]}"
@@ -112,8 +112,8 @@ printf "%-52s %s\n" "Ratio ours / peers per round:" "${ratios[*]}"
 awk -v o="$m_ours" -v p="$m_peers" -v h="$m_host" -v d="$seconds" -v r="$m_ratio" \
     -v pr="$m_plugin_ratio" 'BEGIN {
     printf "\nMedian processor seconds: ours %.3f, peers %.3f, host alone %.3f\n", o, p, h
-    printf "Ratio ours / peers (median of the rounds): %.2f\n", r
-    if (pr != "") printf "Plug-ins only (minus the host alone): ours %.3f, peers %.3f, ratio %.2f (median of the rounds)\n", \
+    printf "Ratio ours / peers: %.2f (median of the per-round ratios)\n", r
+    if (pr != "") printf "Plug-ins only (minus the host alone): ours %.3f, peers %.3f, ratio %.2f (median of the per-round ratios)\n", \
         o - h, p - h, pr
     printf "Real-time factor of ours: %.4f\n", o / d
 }'
