@@ -8,9 +8,11 @@
 #          (a compressor), set to a comparable curve
 #   host   the Void pass-through alone: what applyplugin itself costs (reading,
 #          converting and writing the file), part of both figures above
-# Each is run REPS times (default 7); the median processor time (user + system)
-# of each and the ratio ours / peers are printed, with and without the host's
-# own share.
+# The three run in rounds, interleaved (ours, peers, host, ours, peers, ...),
+# REPS rounds (default 7). Each round gives its own ratio ours / peers, with
+# and without the host's share; the ratios printed are the medians of these
+# per-round ratios, so a change of machine load between rounds cancels out.
+# The median processor time (user + system) of each is printed as well.
 #
 # usage: scripts/compare_peers.sh [SPEECH.wav]
 # Without an argument a speech file is synthesised with espeak-ng and sox.
@@ -77,29 +79,41 @@ cpu_seconds() {  # runs applyplugin with the given plug-ins; prints user + syste
     awk -v t="$t" 'BEGIN { split(t, p, " "); printf "%.3f\n", p[1] + p[2] }'
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Prints nothing for no input.
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 declare -A runs
+ratios=() plugin_ratios=()
 for ((r = 1; r <= reps; r++)); do
     # Interleaved, so a change of machine load hits all three alike.
-    runs[ours]+="$(cpu_seconds "${ours[@]}") "
-    runs[peers]+="$(cpu_seconds "${tap_eq[@]}" "${sc4m[@]}") "
-    runs[host]+="$(cpu_seconds "${host[@]}") "
-    echo "run $r of $reps done"
+    t_ours=$(cpu_seconds "${ours[@]}")
+    t_peers=$(cpu_seconds "${tap_eq[@]}" "${sc4m[@]}")
+    t_host=$(cpu_seconds "${host[@]}")
+    runs[ours]+="$t_ours " runs[peers]+="$t_peers " runs[host]+="$t_host "
+    ratios+=("$(awk -v o="$t_ours" -v p="$t_peers" 'BEGIN { printf "%.3f", o / p }')")
+    # Without the host's share; only meaningful while the peers cost more
+    # than the host alone.
+    plugin_ratios+=("$(awk -v o="$t_ours" -v p="$t_peers" -v h="$t_host" \
+        'BEGIN { if (p - h > 0) printf "%.3f", (o - h) / (p - h); else print "nan" }')")
+    echo "run $r of $reps done: ours/peers ${ratios[-1]}"
 done
 
 m_ours=$(tr ' ' '\n' <<<"${runs[ours]}" | grep . | median)
 m_peers=$(tr ' ' '\n' <<<"${runs[peers]}" | grep . | median)
 m_host=$(tr ' ' '\n' <<<"${runs[host]}" | grep . | median)
+m_ratio=$(printf '%s\n' "${ratios[@]}" | median)
+m_plugin_ratio=$(printf '%s\n' "${plugin_ratios[@]}" | { grep -v nan || true; } | median)
 echo
-echo "Speech file: $(basename "$speech"), ${seconds} s at 48000 Hz mono; $reps runs each"
+echo "Speech file: $(basename "$speech"), ${seconds} s at 48000 Hz mono; $reps runs each, interleaved"
 printf "%-52s %s\n" "applyplugin PLAYBACKPROCESSING (acoustic):" "${runs[ours]}"
 printf "%-52s %s\n" "applyplugin tap_equalizer + sc4m:" "${runs[peers]}"
 printf "%-52s %s\n" "applyplugin Void (the host alone):" "${runs[host]}"
-awk -v o="$m_ours" -v p="$m_peers" -v h="$m_host" -v d="$seconds" 'BEGIN {
+printf "%-52s %s\n" "Ratio ours / peers per round:" "${ratios[*]}"
+awk -v o="$m_ours" -v p="$m_peers" -v h="$m_host" -v d="$seconds" -v r="$m_ratio" \
+    -v pr="$m_plugin_ratio" 'BEGIN {
     printf "\nMedian processor seconds: ours %.3f, peers %.3f, host alone %.3f\n", o, p, h
-    printf "Ratio ours / peers: %.2f\n", o / p
-    if (p - h > 0) printf "Plug-ins only (minus the host alone): ours %.3f, peers %.3f, ratio %.2f\n", \
-        o - h, p - h, (o - h) / (p - h)
+    printf "Ratio ours / peers: %.2f (median of the per-round ratios)\n", r
+    if (pr != "") printf "Plug-ins only (minus the host alone): ours %.3f, peers %.3f, ratio %.2f (median of the per-round ratios)\n", \
+        o - h, p - h, pr
     printf "Real-time factor of ours: %.4f\n", o / d
 }'
