@@ -272,11 +272,11 @@ using namespace log4cxx;
 // appender stuck on slow I/O would. Waiting for the switch-off record that
 // an enabled equalizer's reload logs keeps that reload half done, its file
 // not yet read, for as long as the test likes.
-class ReloadGateAppender : public log4cxx::AppenderSkeleton {
+class RecordGateAppender : public log4cxx::AppenderSkeleton {
   public:
-    DECLARE_LOG4CXX_OBJECT(ReloadGateAppender)
+    DECLARE_LOG4CXX_OBJECT(RecordGateAppender)
     BEGIN_LOG4CXX_CAST_MAP()
-    LOG4CXX_CAST_ENTRY(ReloadGateAppender)
+    LOG4CXX_CAST_ENTRY(RecordGateAppender)
     LOG4CXX_CAST_ENTRY_CHAIN(AppenderSkeleton)
     END_LOG4CXX_CAST_MAP()
 
@@ -309,7 +309,7 @@ class ReloadGateAppender : public log4cxx::AppenderSkeleton {
     bool entered = false;
     bool released = false;
 };
-IMPLEMENT_LOG4CXX_OBJECT(ReloadGateAppender)
+IMPLEMENT_LOG4CXX_OBJECT(RecordGateAppender)
 
 }  // namespace gate
 
@@ -331,7 +331,7 @@ TEST(PlaybackProcessingCWrapper, ProcessKeepsFilteringWhileAReloadIsStuck) {
     auto equalizerLogger = log4cxx::Logger::getLogger("ZIZO.Equalizer");
     const log4cxx::LevelPtr previousLevel = equalizerLogger->getLevel();
     equalizerLogger->setLevel(log4cxx::Level::getInfo());
-    auto gate = std::make_shared<gate::ReloadGateAppender>();
+    auto gate = std::make_shared<gate::RecordGateAppender>();
     gate->await("Equalizer RT_STUCK_EQUALIZER disabled.");
     equalizerLogger->addAppender(gate);
     std::thread setter(
@@ -369,4 +369,42 @@ TEST(PlaybackProcessingCWrapper, ProcessKeepsFilteringWhileAReloadIsStuck) {
     EXPECT_EQ(enabled, 1);
     PlaybackProcessing_Uninit(reference);
     PlaybackProcessing_Uninit(stuck);
+}
+
+TEST(PlaybackProcessingCWrapper, ProcessNeverWaitsForAStuckAgcSetter) {
+    // An AGC setter held inside its own record, as behind a slow appender:
+    // Process goes on (and the setter's change reaches it once given).
+    const unsigned int fs = 16000;
+    PlaybackProcessingData* chain = PlaybackProcessing_Init("RT_AGC", 1, fs);
+    ASSERT_NE(chain, nullptr);
+    ASSERT_EQ(PlaybackProcessing_setAGCEnabled(chain, 1), 0);
+    ASSERT_EQ(PlaybackProcessing_setOutputGainDb(chain, 0.0f), 0);
+
+    auto agcLogger = log4cxx::Logger::getLogger("ZIZO.Agc");
+    const log4cxx::LevelPtr previousLevel = agcLogger->getLevel();
+    agcLogger->setLevel(log4cxx::Level::getDebug());
+    auto gate = std::make_shared<gate::RecordGateAppender>();
+    gate->await("AGC RT_AGC_AGC: nonspeech_hold_gain_time set to 0.5");
+    agcLogger->addAppender(gate);
+    std::thread setter([&] { PlaybackProcessing_setAGCNonspeechHoldGainTime(chain, 0.5f); });
+    ASSERT_TRUE(gate->waitUntilEntered(std::chrono::seconds(30)));
+
+    std::atomic<bool> processed{false};
+    std::thread audio([&] {
+        for (int k = 0; k < 16000; ++k) {
+            float sample = 0.25f * std::sin(0.05f * float(k));
+            PlaybackProcessing_Process(chain, &sample, &sample);
+        }
+        processed.store(true);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!processed.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(processed.load()) << "Process waited for a setter stuck in its record";
+    gate->release();
+    setter.join();
+    audio.join();
+    agcLogger->removeAppender(gate);
+    agcLogger->setLevel(previousLevel);
+    PlaybackProcessing_Uninit(chain);
 }
