@@ -1,5 +1,7 @@
 #include "ZIZO_sad.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
@@ -24,6 +26,16 @@ const float kInitialFloor = 0.01f;
 
 // Keeps the ratio finite over a floor of exact silence.
 const float kRatioFloorOffset = 1e-6f;
+
+// Samples between two checks for subnormal trackers: rare enough to cost
+// nothing per sample, often enough that a decay cannot linger long in the
+// slow subnormal range.
+const int32_t kFlushInterval = 256;
+
+// Zero of the same sign for a subnormal, the value itself otherwise.
+float flushedSubnormal(float x) {
+    return std::fabs(x) < FLT_MIN ? std::copysign(0.0f, x) : x;
+}
 
 // Whole blocks covering a hold time: divided by the block length before the
 // rate is applied. The order decides the rounding, and so the gate's timing
@@ -75,13 +87,13 @@ ZIZO_sad::ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs
     hold_closed_time = parameters.get<float>("hold_closed_time");
     holdClosedBlocks = holdBlocks(hold_closed_time, Nblock, fs);
 
-    envelope = Eigen::ArrayXf::Constant(Nblock, kInitialEnvelope);
-    floorTrack = Eigen::ArrayXf::Constant(Nblock, kInitialFloor);
-    floorSmooth = Eigen::ArrayXf::Constant(Nblock, kInitialFloor);
-    ratio = Eigen::ArrayXf::Zero(Nblock);
+    envelope = kInitialEnvelope;
+    floorTrack = kInitialFloor;
+    floorSmooth = kInitialFloor;
     state = CLOSED;
     blockCounter = 0;
     speech = false;
+    samplesToFlushCheck = kFlushInterval;
 }
 
 void ZIZO_sad::setEnabled(bool enable) {
@@ -104,10 +116,6 @@ void ZIZO_sad::switchState(int newState) {
 // trackers instead of in passes of their own.
 inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
     const uint32_t n = Nblock;
-    float* const envelopeOut = envelope.data();
-    float* const floorTrackOut = floorTrack.data();
-    float* const floorSmoothOut = floorSmooth.data();
-    float* const ratioOut = ratio.data();
     const float c1 = coef[0];
     const float c2 = coef[1];
     const float c3 = coef[2];
@@ -116,9 +124,9 @@ inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
     const float open = threshOpen;
     const float close = threshClose;
     const float absolute = threshAbsolute;
-    float prevEnvelope = envelopeOut[n - 1];
-    float prevFloor = floorTrackOut[n - 1];
-    float prevSmooth = floorSmoothOut[n - 1];
+    float prevEnvelope = envelope;
+    float prevFloor = floorTrack;
+    float prevSmooth = floorSmooth;
     bool closing = false;
     bool ratioOpens = false;
     bool loudEnough = false;
@@ -131,16 +139,15 @@ inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
             prevFloor = track(prevFloor, std::fabs(prevEnvelope), c5, c1);
             prevSmooth = track(prevSmooth, std::fabs(prevFloor), c4, c3);
         }
-        envelopeOut[i] = prevEnvelope;
-        floorTrackOut[i] = prevFloor;
-        floorSmoothOut[i] = prevSmooth;
         const float r = prevEnvelope / (prevSmooth + kRatioFloorOffset);
-        ratioOut[i] = r;
         closing |= r < close;
         // The two opening conditions may hold at different samples.
         ratioOpens |= r > open;
         loudEnough |= prevEnvelope > absolute;
     }
+    envelope = prevEnvelope;
+    floorTrack = prevFloor;
+    floorSmooth = prevSmooth;
     return BlockTests{closing, ratioOpens && loudEnough};
 }
 
@@ -180,6 +187,28 @@ inline bool ZIZO_sad::stepGate(bool closing, bool opening) {
     return true;
 }
 
+inline void ZIZO_sad::flushSubnormalTrackers() {
+    samplesToFlushCheck -= static_cast<int32_t>(std::min<uint32_t>(Nblock, kFlushInterval));
+    if (samplesToFlushCheck > 0) {
+        return;
+    }
+    samplesToFlushCheck = kFlushInterval;
+    envelope = flushedSubnormal(envelope);
+    floorTrack = flushedSubnormal(floorTrack);
+    floorSmooth = flushedSubnormal(floorSmooth);
+}
+
+void ZIZO_sad::run(const float* in) {
+    if (!enabled || Nblock == 0) {
+        return;
+    }
+    const BlockTests tests = updateTrackers(in);
+    flushSubnormalTrackers();
+    if (!stepGate(tests.closing, tests.opening)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
+    }
+}
+
 void ZIZO_sad::run(const Eigen::ArrayXf& in) {
     if (!enabled) {
         return;
@@ -189,11 +218,5 @@ void ZIZO_sad::run(const Eigen::ArrayXf& in) {
                                             << " samples refused, " << Nblock << " expected.");
         return;
     }
-    if (Nblock == 0) {
-        return;
-    }
-    const BlockTests tests = updateTrackers(in.data());
-    if (!stepGate(tests.closing, tests.opening)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
-    }
+    run(in.data());
 }
