@@ -160,12 +160,93 @@ const ZIZO_agc::LevelBinTable& levelBinTable() {
 }
 
 // The gain law's level in dB, floored so that silence gives a finite error.
+inline float flooredLevelDb(float levelDb) {
+    return levelDb < kLevelFloor_db || std::isnan(levelDb) ? kLevelFloor_db : levelDb;
+}
+
 float levelDbOf(float level) {
-    float levelDb = 20.0f * std::log10(level);
-    if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
-        levelDb = kLevelFloor_db;
+    return flooredLevelDb(20.0f * std::log10(level));
+}
+
+// A cheap logarithm for bounds on 20 log10f(level): level = 2^e x m with m
+// in [1, 2); m = c (1 + r) with c the centre of one of 128 slices of [1, 2)
+// and |r| < 2^-8, so log2(m) = log2(c) + log2(1 + r), whose series stops
+// after r^3 with an error below 1e-10 (r^4 / (4 ln 2)). In double precision
+// the result lies within 1e-9 dB of 20 log10(level); log10f and the product
+// by 20 in single precision lie within a few units in the last place of it,
+// so a margin of 2^-20 of the value (eight units) and 1e-8 dB covers both.
+// The margin only needs to be small against the gain's units in the last
+// place divided by the loop step, where the bounds rarely straddle a
+// rounding boundary of the gain.
+const unsigned int kSliceBits = 7;
+const unsigned int kSlices = 1u << kSliceBits;
+const double kDbPerOctave = 6.020599913279624;        // 20 log10(2)
+const double kBoundRelativeMargin = 1.0 / 1048576.0;  // 2^-20
+const double kBoundAbsoluteMargin_db = 1e-8;
+const uint32_t kSmallestNormalBits = 0x00800000u;
+const int kExponentBiasBits = 127;
+
+struct LogSlices {
+    std::array<double, kSlices> inverseCentre;
+    std::array<double, kSlices> log2Centre;
+    LogSlices() {
+        for (unsigned int i = 0; i < kSlices; ++i) {
+            const double centre = 1.0 + (i + 0.5) / kSlices;
+            inverseCentre[i] = 1.0 / centre;
+            log2Centre[i] = std::log2(centre);
+        }
     }
-    return levelDb;
+};
+const LogSlices kLogSlices;
+
+inline bool boundsOfLevelDb(float level, float& lowDb, float& highDb) {
+    const uint32_t bits = floatBits(level);
+    // Positive normal and finite only; the rest take the logarithm.
+    if (bits - kSmallestNormalBits >= kInfinityBits - kSmallestNormalBits) {
+        return false;
+    }
+    const int exponent = static_cast<int>(bits >> kMantissaBits) - kExponentBiasBits;
+    const unsigned int slice = (bits >> (kMantissaBits - kSliceBits)) & (kSlices - 1);
+    const uint32_t oneBits = 0x3f800000u;
+    const double m = floatOfBits((bits & ((1u << kMantissaBits) - 1)) | oneBits);
+    const double r = m * kLogSlices.inverseCentre[slice] - 1.0;
+    const double ln2 = 0.6931471805599453;
+    const double series = r * (1.0 / ln2 + r * (-0.5 / ln2 + r * (1.0 / (3.0 * ln2))));
+    const double db = kDbPerOctave * (exponent + (kLogSlices.log2Centre[slice] + series));
+    const double margin = std::fabs(db) * kBoundRelativeMargin + kBoundAbsoluteMargin_db;
+    lowDb = static_cast<float>(db - margin);
+    highDb = static_cast<float>(db + margin);
+    return true;
+}
+
+// The gain law of one speech sample, from the level in dB.
+inline float gainAfterSpeech(const ZIZO_agc::GainLaw& law, float prevGainDb, float levelDb) {
+    const float levelErrorDb = law.targetLevelDb - levelDb;
+    float g = prevGainDb + law.gainStepPerDb * levelErrorDb;
+    if (g > law.maxGainDb) {
+        g = law.maxGainDb;
+    }
+    // The floor stays at the configured maximum, not the lowered one.
+    if (g < -law.configuredMaxGainDb) {
+        g = -law.configuredMaxGainDb;
+    }
+    return g;
+}
+
+// Every step after the logarithm is a rounded operation or a clamp, each
+// monotone, so the gain law is monotone in the level in dB: when both
+// bounds give the same gain, the exact level in dB gives it too.
+inline float gainAfterSpeechByBounds(const ZIZO_agc::GainLaw& law, float prevGainDb, float level) {
+    float lowDb;
+    float highDb;
+    if (boundsOfLevelDb(level, lowDb, highDb)) {
+        const float fromLow = gainAfterSpeech(law, prevGainDb, flooredLevelDb(lowDb));
+        const float fromHigh = gainAfterSpeech(law, prevGainDb, flooredLevelDb(highDb));
+        if (floatBits(fromLow) == floatBits(fromHigh)) {
+            return fromLow;
+        }
+    }
+    return gainAfterSpeech(law, prevGainDb, levelDbOf(level));
 }
 
 // The largest level whose levelDbOf is below target_db, or NaN when there is
@@ -291,6 +372,18 @@ const ZIZO_agc::Settings& ZIZO_agc::SettingsExchange::latest() {
 
 float ZIZO_agc::gainFactor(float gain_db) {
     return dbToGainFactor(gain_db);
+}
+
+float ZIZO_agc::speechGainDb(const GainLaw& law, float prevGainDb, float level) {
+    return gainAfterSpeechByBounds(law, prevGainDb, level);
+}
+
+float ZIZO_agc::speechGainDbByLogarithm(const GainLaw& law, float prevGainDb, float level) {
+    return gainAfterSpeech(law, prevGainDb, levelDbOf(level));
+}
+
+bool ZIZO_agc::levelDbBounds(float level, float& low_db, float& high_db) {
+    return boundsOfLevelDb(level, low_db, high_db);
 }
 
 unsigned int ZIZO_agc::levelBin(float sample) {
@@ -437,21 +530,6 @@ inline float nextLevel(float prevLevel, float magnitude, float levelCoef) {
     return s >= magnitude ? s : magnitude;
 }
 
-// The gain law during speech, from the level in dB.
-inline float speechGainDb(float prevGainDb, float levelDb, float targetLevelDb, float gainStepPerDb,
-                          float maxGainDb, float configuredMaxGainDb) {
-    const float levelErrorDb = targetLevelDb - levelDb;
-    float g = prevGainDb + gainStepPerDb * levelErrorDb;
-    if (g > maxGainDb) {
-        g = maxGainDb;
-    }
-    // The floor stays at the configured maximum, not the lowered one.
-    if (g < -configuredMaxGainDb) {
-        g = -configuredMaxGainDb;
-    }
-    return g;
-}
-
 }  // namespace
 
 // The loop state lives in locals for the block and goes back to the members
@@ -464,10 +542,9 @@ bool ZIZO_agc::runSamples(const Settings& settings, const float* x, float* out, 
     const float maxAmp = settings.maxAmp;
     const float levelCoef = settings.levelCoef;
     const float duckCoef = settings.duckCoef;
-    const float targetLevelDb = settings.targetLevelDb;
     const float levelBelowTargetMax = settings.levelBelowTargetMax;
-    const float gainStepPerDb = settings.gainStepPerDb;
-    const float configuredMaxGainDb = settings.configuredMaxGainDb;
+    const GainLaw law{settings.targetLevelDb, settings.gainStepPerDb, maxGainDb,
+                      settings.configuredMaxGainDb};
     const uint32_t holdSamples = settings.holdSamples;
     const float releaseStepDb = settings.releaseStepDb;
     const float maxGain = maxGainDb;
@@ -528,8 +605,7 @@ bool ZIZO_agc::runSamples(const Settings& settings, const float* x, float* out, 
             // pushes against the upper clamp (the lower one is <= 0 <=
             // maxGainDb), so the logarithm is not needed.
             if (!(prevGainDb == maxGain && prevLevel <= levelBelowTargetMax)) {
-                prevGainDb = speechGainDb(prevGainDb, levelDbOf(prevLevel), targetLevelDb,
-                                          gainStepPerDb, maxGain, configuredMaxGainDb);
+                prevGainDb = gainAfterSpeechByBounds(law, prevGainDb, prevLevel);
             } else {
                 prevGainDb = maxGain;
             }

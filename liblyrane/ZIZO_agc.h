@@ -178,6 +178,28 @@ class ZIZO_agc {
     static unsigned int levelBin(float sample);
     static unsigned int levelBinByLogarithm(float sample);
 
+    // The gain law of one sample with the speech flag set, for a level
+    // follower at level: g = prevGainDb + gainStepPerDb x (targetLevelDb -
+    // levelDb), then at most maxGainDb, then at least -configuredMaxGainDb,
+    // with levelDb = 20 log10(level) floored at -96 dB.
+    // speechGainDbByLogarithm is that formula; speechGainDb gives the same
+    // float bit for bit and mostly without the logarithm: it computes the
+    // law at both bounds of levelDbBounds and takes the logarithm only when
+    // they give different gains.
+    struct GainLaw {
+        float targetLevelDb;
+        float gainStepPerDb;
+        float maxGainDb;
+        float configuredMaxGainDb;
+    };
+    static float speechGainDb(const GainLaw& law, float prevGainDb, float level);
+    static float speechGainDbByLogarithm(const GainLaw& law, float prevGainDb, float level);
+    // Bounds low_db <= 20 log10f(level) <= high_db (as single precision
+    // computes it, before the floor) from a cheap logarithm, for every
+    // positive normal finite level: returns true. For any other level
+    // returns false and leaves both untouched.
+    static bool levelDbBounds(float level, float& low_db, float& high_db);
+
     static log4cxx::LoggerPtr AC_AGC_logger;
 
     // Level bins by bit pattern, built once per process (defined with
