@@ -236,7 +236,8 @@ inline float gainAfterSpeech(const ZIZO_agc::GainLaw& law, float prevGainDb, flo
 // Every step after the logarithm is a rounded operation or a clamp, each
 // monotone, so the gain law is monotone in the level in dB: when both
 // bounds give the same gain, the exact level in dB gives it too.
-inline float gainAfterSpeechByBounds(const ZIZO_agc::GainLaw& law, float prevGainDb, float level) {
+[[gnu::always_inline]] inline float gainAfterSpeechByBounds(const ZIZO_agc::GainLaw& law,
+                                                            float prevGainDb, float level) {
     float lowDb;
     float highDb;
     if (boundsOfLevelDb(level, lowDb, highDb)) {
@@ -363,11 +364,12 @@ void ZIZO_agc::SettingsExchange::publish(const Settings& settings) {
     writerSlot = middle.exchange(writerSlot | kFresh, std::memory_order_acq_rel) & ~kFresh;
 }
 
-const ZIZO_agc::Settings& ZIZO_agc::SettingsExchange::latest() {
-    if (middle.load(std::memory_order_relaxed) & kFresh) {
-        readerSlot = middle.exchange(readerSlot, std::memory_order_acq_rel) & ~kFresh;
+inline bool ZIZO_agc::SettingsExchange::takeNewer() {
+    if (!(middle.load(std::memory_order_relaxed) & kFresh)) {
+        return false;
     }
-    return slots[readerSlot];
+    readerSlot = middle.exchange(readerSlot, std::memory_order_acq_rel) & ~kFresh;
+    return true;
 }
 
 float ZIZO_agc::gainFactor(float gain_db) {
@@ -403,27 +405,31 @@ unsigned int ZIZO_agc::levelBinByLogarithm(float sample) {
 
 // The samples were binned in the sample loop; here the block is counted
 // and, from more than one second on, checked.
-inline void ZIZO_agc::updateMaxGain() {
+inline void ZIZO_agc::countBlockForMaxGain() {
     histogramSamples += Nblock;
-
     // The scan finds a bin exactly when the sum over all scanned bins passes
     // the threshold, so it runs only then.
     const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
     if (histogramSamples > fs && threshold < static_cast<float>(scanBinsCount)) {
-        uint32_t sum = 0;
-        for (uint32_t j = 0; j < scanBins; ++j) {
-            sum += levelHistogram[j];
-            if (threshold < static_cast<float>(sum)) {
-                setCurrentMaxGain(static_cast<float>(3 * j));
-                publishReducedMaxGain();
-                LOG4CXX_INFO(AC_AGC_logger,
-                             "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
-                break;
-            }
-        }
+        updateMaxGain();
     }
     if (histogramSamples > 3 * fs) {
         clearHistogram();
+    }
+}
+
+void ZIZO_agc::updateMaxGain() {
+    const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
+    uint32_t sum = 0;
+    for (uint32_t j = 0; j < scanBins; ++j) {
+        sum += levelHistogram[j];
+        if (threshold < static_cast<float>(sum)) {
+            setCurrentMaxGain(static_cast<float>(3 * j));
+            publishReducedMaxGain();
+            LOG4CXX_INFO(AC_AGC_logger,
+                         "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
+            break;
+        }
     }
 }
 
@@ -441,8 +447,15 @@ float ZIZO_agc::getMaxGainDb() const {
     return floatOfBits(static_cast<uint32_t>(currentMaxGain.load(std::memory_order_acquire)));
 }
 
-const ZIZO_agc::Settings& ZIZO_agc::takeSettings() {
-    const Settings& settings = exchange.latest();
+// Requests only ever come with newer settings.
+inline const ZIZO_agc::Settings& ZIZO_agc::takeSettings() {
+    if (exchange.takeNewer()) {
+        carryOutRequests(exchange.current());
+    }
+    return exchange.current();
+}
+
+void ZIZO_agc::carryOutRequests(const Settings& settings) {
     if (settings.gainResets != appliedGainResets) {
         appliedGainResets = settings.gainResets;
         gainDb = 0.0f;
@@ -459,11 +472,9 @@ const ZIZO_agc::Settings& ZIZO_agc::takeSettings() {
         appliedMaxGainSets = settings.maxGainSets;
         setCurrentMaxGain(settings.configuredMaxGainDb);
     }
-    return settings;
 }
 
-void ZIZO_agc::run(const float* in, float* out, bool speech) {
-    const Settings& settings = takeSettings();
+inline void ZIZO_agc::run(const Settings& settings, const float* in, float* out, bool speech) {
     if (!settings.enabled) {
         if (in != out) {
             std::copy_n(in, Nblock, out);
@@ -473,7 +484,7 @@ void ZIZO_agc::run(const float* in, float* out, bool speech) {
     const bool ducked = settings.decreaseMaxGain ? runSamples<true>(settings, in, out, speech)
                                                  : runSamples<false>(settings, in, out, speech);
     if (settings.decreaseMaxGain) {
-        updateMaxGain();
+        countBlockForMaxGain();
     }
     flushSubnormalStates();
     if (ducked) {
@@ -481,10 +492,13 @@ void ZIZO_agc::run(const float* in, float* out, bool speech) {
     }
 }
 
-// Takes the settings for its checks; the raw run finds no newer ones unless
-// a control call comes in between, and then acts on those consistently.
+void ZIZO_agc::run(const float* in, float* out, bool speech) {
+    run(takeSettings(), in, out, speech);
+}
+
 void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
-    if (!takeSettings().enabled) {
+    const Settings& settings = takeSettings();
+    if (!settings.enabled) {
         out = in;
         return;
     }
@@ -496,15 +510,45 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
         return;
     }
     if (out.size() == n) {
-        run(in.data(), out.data(), speech);
+        run(settings, in.data(), out.data(), speech);
     } else if (&in == &out) {
         // Longer than the block: processed in place, then cut to it.
-        run(in.data(), out.data(), speech);
+        run(settings, in.data(), out.data(), speech);
         out.conservativeResize(n);
     } else {
         out.resize(n);
-        run(in.data(), out.data(), speech);
+        run(settings, in.data(), out.data(), speech);
     }
+}
+
+float ZIZO_agc::getGainDb() {
+    takeSettings();
+    return gainDb;
+}
+
+float ZIZO_agc::getDuckGain() {
+    takeSettings();
+    return duckGain;
+}
+
+float ZIZO_agc::getLevel() {
+    takeSettings();
+    return level;
+}
+
+float ZIZO_agc::getHpState() {
+    takeSettings();
+    return hpPrevOutput;
+}
+
+uint32_t ZIZO_agc::getHistogramSamples() {
+    takeSettings();
+    return histogramSamples;
+}
+
+uint32_t ZIZO_agc::getHistogramCount(unsigned int k) {
+    takeSettings();
+    return k < kLevelBins ? levelHistogram[k] : 0u;
 }
 
 inline void ZIZO_agc::flushSubnormalStates() {
@@ -535,7 +579,8 @@ inline float nextLevel(float prevLevel, float magnitude, float levelCoef) {
 // The loop state lives in locals for the block and goes back to the members
 // at its end. Returns whether any sample was ducked.
 template <bool kReduce>
-bool ZIZO_agc::runSamples(const Settings& settings, const float* x, float* out, bool speech) {
+inline bool ZIZO_agc::runSamples(const Settings& settings, const float* x, float* out,
+                                 bool speech) {
     const uint32_t n = Nblock;
     const LevelBinTable& bins = binTable;
     // Locals, so that the stores to out cannot make the compiler reload them.

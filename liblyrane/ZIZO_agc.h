@@ -145,16 +145,13 @@ class ZIZO_agc {
 
     // The state run() would start its next block from: after the last
     // sample processed and every request made since (audio thread).
-    float getGainDb() { return takeSettings(), gainDb; }
-    float getDuckGain() { return takeSettings(), duckGain; }
-    float getLevel() { return takeSettings(), level; }
-    float getHpState() { return takeSettings(), hpPrevOutput; }
-    uint32_t getHistogramSamples() { return takeSettings(), histogramSamples; }
+    float getGainDb();
+    float getDuckGain();
+    float getLevel();
+    float getHpState();
+    uint32_t getHistogramSamples();
     // Count of level bin k (0 .. 31); 0 for any other k.
-    uint32_t getHistogramCount(unsigned int k) {
-        takeSettings();
-        return k < kLevelBins ? levelHistogram[k] : 0u;
-    }
+    uint32_t getHistogramCount(unsigned int k);
 
     // Values derived from the parameters (control thread).
     float getLevelCoef() const { return control.levelCoef; }
@@ -240,8 +237,10 @@ class ZIZO_agc {
         void reset(const Settings& settings);
         // Writer side.
         void publish(const Settings& settings);
-        // Reader side: the latest settings published.
-        const Settings& latest();
+        // Reader side: takes settings published since the last call, if
+        // any (true then), and the settings taken last.
+        inline bool takeNewer();
+        const Settings& current() const { return slots[readerSlot]; }
 
       private:
         static constexpr uint8_t kFresh = 4;  // middle slot newer than the reader's
@@ -252,15 +251,27 @@ class ZIZO_agc {
     };
 
     // Takes the latest settings and carries out the requests they count.
-    const Settings& takeSettings();
+    // The functions below are declared inline (and the per-block ones always
+    // inline) and defined in the source only: an ordinary member of a shared
+    // library may be interposed, so the compiler would not inline it into
+    // run(), and at one sample per call the calls cost as much as the work.
+    [[gnu::always_inline]] inline const Settings& takeSettings();
+    void carryOutRequests(const Settings& settings);
+    // One block with the settings taken.
+    [[gnu::always_inline]] inline void run(const Settings& settings, const float* in, float* out,
+                                           bool speech);
     // The sample loop, with the maximum-gain reduction compiled in or out.
     // Returns whether any sample was ducked.
     template <bool kReduce>
-    bool runSamples(const Settings& settings, const float* x, float* out, bool speech);
-    // Block-end step of the maximum-gain reduction.
-    inline void updateMaxGain();
+    [[gnu::always_inline]] inline bool runSamples(const Settings& settings, const float* x,
+                                                  float* out, bool speech);
+    // Block-end step of the maximum-gain reduction: the block counted, the
+    // statistics checked (updateMaxGain, only when that can lower the
+    // maximum) and restarted after three seconds.
+    [[gnu::always_inline]] inline void countBlockForMaxGain();
+    void updateMaxGain();
     // Subnormal states to zero, every kFlushInterval samples or so.
-    inline void flushSubnormalStates();
+    [[gnu::always_inline]] inline void flushSubnormalStates();
     void clearHistogram();
     // maxGainDb = gain_db, and the scan range and its count that follow.
     void setCurrentMaxGain(float gain_db);
