@@ -49,16 +49,19 @@
 //   It logs only the duck TRACE record (once per block at most), the INFO
 //   record of a maximum-gain reduction and the ERROR record of a refused
 //   block; each record is built only when its level is enabled.
-// - Results are bit for bit those of the plain formulas above, with the
-//   processor's flush-to-zero mode on or off, as long as no carried state
-//   falls below FLT_MIN in magnitude.
-// - Gradual underflow: the states that decay in silence (the level follower
-//   and the high-pass state) are flushed to zero, sign kept, once they fall
-//   below FLT_MIN in magnitude. The check runs at the end of a block, once
-//   at least 256 samples have passed since the last one, so silence costs
-//   what speech costs without the flush-to-zero mode. Such states only ever
-//   feed the -96 dB floor and the silent level bin. In flush-to-zero mode no
-//   state is ever subnormal and the check changes nothing.
+// - Results are bit for bit those of the plain formulas above, in the
+//   processor's flush-to-zero mode and, without it, as long as no state
+//   has been flushed (next point).
+// - Without the flush-to-zero mode (gradual underflow) the states that decay
+//   in silence, the level follower and the high-pass state, would sink into
+//   the slow subnormal range and stay there. run() sets such a state to
+//   zero, sign kept, once it is below FLT_MIN in magnitude; it checks at the
+//   end of a block once at least 256 samples have passed since the last
+//   check. Digital silence after speech then costs what speech costs. The
+//   flush moves a state by less than FLT_MIN: the level is far below the
+//   -96 dB floor of the gain law by then and the next louder sample sets it
+//   exactly; the high-pass state of that size fills only the silent bin. In
+//   flush-to-zero mode no state is ever subnormal and nothing is flushed.
 //
 // Threads:
 // - run() and the state getters (getGainDb, getDuckGain, getLevel,
@@ -203,6 +206,7 @@ class ZIZO_agc {
     // levelBin; held by reference so that run() skips the first-use check).
     class LevelBinTable;
 
+  private:
     // Everything run() reads of the settings, with the values derived from
     // them, and counts of the requests that act on run()'s own state. The
     // control side writes a whole copy at a time; run() takes the latest at
@@ -228,7 +232,6 @@ class ZIZO_agc {
         uint32_t histogramClears = 0;  // resetMaxGain
     };
 
-  private:
     // Hands whole Settings from one writer to one reader without either
     // waiting: three slots, one each owned by writer and reader and one in
     // the middle, swapped atomically.
@@ -250,11 +253,12 @@ class ZIZO_agc {
         uint8_t readerSlot = 0;
     };
 
-    // Takes the latest settings and carries out the requests they count.
     // The functions below are declared inline (and the per-block ones always
     // inline) and defined in the source only: an ordinary member of a shared
     // library may be interposed, so the compiler would not inline it into
     // run(), and at one sample per call the calls cost as much as the work.
+
+    // Takes the latest settings and carries out the requests they count.
     [[gnu::always_inline]] inline const Settings& takeSettings();
     void carryOutRequests(const Settings& settings);
     // One block with the settings taken.
@@ -302,6 +306,8 @@ class ZIZO_agc {
     // a reduction run() made under an older count must not overwrite a
     // request that came after it.
     std::atomic<uint64_t> currentMaxGain{0};
+    static_assert(std::atomic<uint64_t>::is_always_lock_free,
+                  "the maximum gain is read and set without a lock");
 
     // Audio side: the loop state, carried from block to block.
     uint32_t appliedGainResets = 0;

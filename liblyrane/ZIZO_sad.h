@@ -35,16 +35,16 @@
 //   short input as above.
 // - run() allocates nothing and logs only the ERROR records above (and one
 //   for a state outside 0..3, which only switchState can set).
-// - Results are those of the plain formulas bit for bit, with the
-//   processor's flush-to-zero mode on or off, as long as no tracker falls
-//   below FLT_MIN in magnitude.
-// - Gradual underflow: the trackers decay towards zero in silence and would
-//   stay in the slow subnormal range for good. A tracker below FLT_MIN in
-//   magnitude is set to zero, at the end of a block once at least 256
-//   samples have passed since the last check, so silence costs what speech
-//   costs without the flush-to-zero mode. Such values are far below every
-//   threshold, so the decisions stay those of the formulas. In flush-to-zero
-//   mode no tracker is ever subnormal and the check changes nothing.
+// - Results are those of the plain formulas bit for bit, in the processor's
+//   flush-to-zero mode and, without it, as long as no tracker has been
+//   flushed (next point).
+// - Without the flush-to-zero mode (gradual underflow) the trackers decay
+//   in silence into the slow subnormal range and would stay there. run()
+//   sets a tracker below FLT_MIN in magnitude to zero; it checks at the end
+//   of a block once at least 256 samples have passed since the last check.
+//   Digital silence after speech then costs what speech costs. The flush
+//   moves a tracker by less than FLT_MIN, far below every threshold. In
+//   flush-to-zero mode no tracker is ever subnormal and nothing is flushed.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_SAD_H
 #define ZIZO_SAD_H
