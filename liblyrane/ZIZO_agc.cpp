@@ -169,31 +169,44 @@ float levelDbOf(float level) {
 }
 
 // A cheap logarithm for bounds on 20 log10f(level): level = 2^e x m with m
-// in [1, 2); m = c (1 + r) with c the centre of one of 128 slices of [1, 2)
-// and |r| < 2^-8, so log2(m) = log2(c) + log2(1 + r), whose series stops
-// after r^3 with an error below 1e-10 (r^4 / (4 ln 2)). In double precision
-// the result lies within 1e-9 dB of 20 log10(level); log10f and the product
-// by 20 in single precision lie within a few units in the last place of it,
-// so a margin of 2^-20 of the value (eight units) and 1e-8 dB covers both.
-// The margin only needs to be small against the gain's units in the last
-// place divided by the loop step, where the bounds rarely straddle a
-// rounding boundary of the gain.
-const unsigned int kSliceBits = 7;
+// in [1, 2), cut into 256 slices by the mantissa's top bits. Within a slice
+// 20 log10(m) lies on or above its chord, by at most h^2 / 8 x 20 / ln(10)
+// = 1.66e-5 dB (h = 1/256, the curvature largest at m = 1). The chord, the
+// octave's dB and their sum in single precision add a few units in the last
+// place of the largest term (the octave's dB can exceed the result by one
+// octave, 6.02 dB), and log10f and the product by 20 a few of the result.
+// The margin, 3.5e-5 dB and 2^-20 of the value (eight units), covers all of
+// these; it only needs to be small against the gain's units in the last
+// place divided by the loop step, so that the bounds rarely straddle a
+// rounding boundary of the gain. Single precision, a few table loads and
+// no division keep the serial chain of the gain loop short.
+const unsigned int kSliceBits = 8;
 const unsigned int kSlices = 1u << kSliceBits;
-const double kDbPerOctave = 6.020599913279624;        // 20 log10(2)
-const double kBoundRelativeMargin = 1.0 / 1048576.0;  // 2^-20
-const double kBoundAbsoluteMargin_db = 1e-8;
+const unsigned int kInSliceBits = kMantissaBits - kSliceBits;
+const double kDbPerOctave = 6.020599913279624;         // 20 log10(2)
+const float kBoundRelativeMargin = 1.0f / 1048576.0f;  // 2^-20
+const float kBoundAbsoluteMargin_db = 3.5e-5f;
 const uint32_t kSmallestNormalBits = 0x00800000u;
-const int kExponentBiasBits = 127;
+const int kBiasedExponentOfOne = 127;
 
 struct LogSlices {
-    std::array<double, kSlices> inverseCentre;
-    std::array<double, kSlices> log2Centre;
+    std::array<float, kBinaryExponents> octaveDb;  // by biased exponent
+    std::array<float, kSlices> sliceStartDb;
+    // Chord slope per unit of the mantissa bits below the slice's.
+    std::array<float, kSlices> slopePerStep;
     LogSlices() {
+        for (unsigned int e = 0; e < kBinaryExponents; ++e) {
+            octaveDb[e] =
+                static_cast<float>(kDbPerOctave * (static_cast<int>(e) - kBiasedExponentOfOne));
+        }
+        const double step = std::ldexp(1.0, -static_cast<int>(kMantissaBits));
         for (unsigned int i = 0; i < kSlices; ++i) {
-            const double centre = 1.0 + (i + 0.5) / kSlices;
-            inverseCentre[i] = 1.0 / centre;
-            log2Centre[i] = std::log2(centre);
+            const double start = 1.0 + static_cast<double>(i) / kSlices;
+            const double end = 1.0 + static_cast<double>(i + 1) / kSlices;
+            const double startDb = 20.0 * std::log10(start);
+            sliceStartDb[i] = static_cast<float>(startDb);
+            slopePerStep[i] =
+                static_cast<float>((20.0 * std::log10(end) - startDb) / (end - start) * step);
         }
     }
 };
@@ -205,17 +218,14 @@ inline bool boundsOfLevelDb(float level, float& lowDb, float& highDb) {
     if (bits - kSmallestNormalBits >= kInfinityBits - kSmallestNormalBits) {
         return false;
     }
-    const int exponent = static_cast<int>(bits >> kMantissaBits) - kExponentBiasBits;
-    const unsigned int slice = (bits >> (kMantissaBits - kSliceBits)) & (kSlices - 1);
-    const uint32_t oneBits = 0x3f800000u;
-    const double m = floatOfBits((bits & ((1u << kMantissaBits) - 1)) | oneBits);
-    const double r = m * kLogSlices.inverseCentre[slice] - 1.0;
-    const double ln2 = 0.6931471805599453;
-    const double series = r * (1.0 / ln2 + r * (-0.5 / ln2 + r * (1.0 / (3.0 * ln2))));
-    const double db = kDbPerOctave * (exponent + (kLogSlices.log2Centre[slice] + series));
-    const double margin = std::fabs(db) * kBoundRelativeMargin + kBoundAbsoluteMargin_db;
-    lowDb = static_cast<float>(db - margin);
-    highDb = static_cast<float>(db + margin);
+    const unsigned int slice = (bits >> kInSliceBits) & (kSlices - 1);
+    // Exact: fewer than 24 bits.
+    const float inSlice = static_cast<float>(bits & ((1u << kInSliceBits) - 1));
+    const float chordDb = kLogSlices.sliceStartDb[slice] + kLogSlices.slopePerStep[slice] * inSlice;
+    const float db = kLogSlices.octaveDb[bits >> kMantissaBits] + chordDb;
+    const float margin = std::fabs(db) * kBoundRelativeMargin + kBoundAbsoluteMargin_db;
+    lowDb = db - margin;
+    highDb = db + margin;
     return true;
 }
 
