@@ -38,7 +38,6 @@ PlaybackProcessing::PlaybackProcessing(const std::string& name, unsigned int Nbl
     equalizer.reset(new ZIZO_equalizer<float>(name + "_EQUALIZER", Nblock, fs,
                                               ownConfig.getGroup("EQUALIZER.")));
     sad.reset(new ZIZO_sad(name + "_SAD", Nblock, fs, detectorConfig()));
-    publishBlockState();
 }
 
 PlaybackProcessing::~PlaybackProcessing() {
@@ -76,9 +75,6 @@ __attribute__((flatten)) void PlaybackProcessing::run(const float* in, float* ou
     const float gain = outputGainLinear.load(std::memory_order_relaxed);
     for (unsigned int i = 0; i < Nblock; ++i)
         out[i] *= gain;
-    // The AGC may have lowered its maximum gain; nothing else a getter
-    // reports changes while a block runs.
-    agcMaxGainDb.store(agc->getMaxGainDb(), std::memory_order_relaxed);
 }
 
 float PlaybackProcessing::getNextInputSample() {
@@ -105,19 +101,13 @@ bool PlaybackProcessing::acceptSetting(const char* setter, float value, float de
     return false;
 }
 
-void PlaybackProcessing::publishBlockState() {
-    agcEnabled.store(agc->isEnabled(), std::memory_order_relaxed);
-    agcMaxGainDb.store(agc->getMaxGainDb(), std::memory_order_relaxed);
-}
-
 void PlaybackProcessing::setAgcEnabled(bool enabled) {
     std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setEnabled(enabled);
-    publishBlockState();
 }
 
 bool PlaybackProcessing::isAgcEnabled() const {
-    return agcEnabled.load(std::memory_order_relaxed);
+    return agc->isEnabled();
 }
 
 void PlaybackProcessing::setAgcTargetLevelDb(float levelDb) {
@@ -133,11 +123,10 @@ void PlaybackProcessing::setAgcMaxGainDb(float gainDb) {
         return;
     std::lock_guard<std::mutex> lock(settingsMutex);
     agc->setMaxGainDb(gainDb);
-    publishBlockState();
 }
 
 float PlaybackProcessing::getAgcMaxGainDb() const {
-    return agcMaxGainDb.load(std::memory_order_relaxed);
+    return agc->getMaxGainDb();
 }
 
 void PlaybackProcessing::setAgcDecreaseMaxGain(bool enabled) {
@@ -178,7 +167,6 @@ void PlaybackProcessing::resetAgcGain() {
 void PlaybackProcessing::resetAgcMaxGain() {
     std::lock_guard<std::mutex> lock(settingsMutex);
     agc->resetMaxGain();
-    publishBlockState();
 }
 
 void PlaybackProcessing::setEqualizerEnabled(bool enabled) {

@@ -118,9 +118,6 @@ class PlaybackProcessing {
     unsigned int getFs() const { return fs; }
 
   private:
-    // Called under settingsMutex after anything that may change what
-    // isAgcEnabled and getAgcMaxGainDb report.
-    void publishBlockState();
     // True when value and derivedFactor are finite; otherwise logs the
     // refusal of setter(value) at ERROR.
     bool acceptSetting(const char* setter, float value, float derivedFactor = 1.0f) const;
@@ -134,8 +131,6 @@ class PlaybackProcessing {
     std::unique_ptr<ZIZO_agc> agc;
     std::unique_ptr<ZIZO_equalizer<float>> equalizer;
     std::atomic<float> outputGainLinear{0.0f};
-    std::atomic<bool> agcEnabled{false};
-    std::atomic<float> agcMaxGainDb{0.0f};
     std::atomic<bool> badBlockReported{false};
     // Serialises the setters and resets with each other; run never takes it.
     std::mutex settingsMutex;

@@ -22,9 +22,10 @@ namespace lyrane {
 // 5.3 ms at 48 kHz.
 constexpr uint32_t kSubnormalCheckInterval = 256;
 
+// A zero of the state's sign, as flush-to-zero mode stores it.
 inline void flushSubnormal(float& state) {
     if (std::fabs(state) < FLT_MIN) {
-        state = 0.0f;
+        state = std::copysign(0.0f, state);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ZIZO_agc.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -55,6 +56,16 @@ const uint32_t kMagnitudeMask = 0x7fffffffu;
 const uint32_t kInfinityBits = 0x7f800000u;
 const unsigned int kMantissaBits = 23;
 const unsigned int kBinaryExponents = 256;
+
+uint32_t floatBits(float x) {
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
+
+uint64_t packMaxGain(uint32_t requests, float gain_db) {
+    return (static_cast<uint64_t>(requests) << 32) | floatBits(gain_db);
+}
 
 uint32_t magnitudeBits(float x) {
     uint32_t bits;
@@ -139,12 +150,104 @@ const ZIZO_agc::LevelBinTable& levelBinTable() {
 }
 
 // The gain law's level in dB, floored so that silence gives a finite error.
+inline float flooredLevelDb(float levelDb) {
+    return levelDb < kLevelFloor_db || std::isnan(levelDb) ? kLevelFloor_db : levelDb;
+}
+
 float levelDbOf(float level) {
-    float levelDb = 20.0f * std::log10(level);
-    if (levelDb < kLevelFloor_db || std::isnan(levelDb)) {
-        levelDb = kLevelFloor_db;
+    return flooredLevelDb(20.0f * std::log10(level));
+}
+
+// A cheap logarithm for bounds on 20 log10f(level): level = 2^e x m with m
+// in [1, 2), cut into 256 slices by the mantissa's top bits. Within a slice
+// 20 log10(m) lies on or above its chord, by at most h^2 / 8 x 20 / ln(10)
+// = 1.66e-5 dB (h = 1/256, the curvature largest at m = 1). The chord, the
+// octave's dB and their sum in single precision add a few units in the last
+// place of the largest term (the octave's dB can exceed the result by one
+// octave, 6.02 dB), and log10f and the product by 20 a few of the result.
+// The margin, 3.5e-5 dB and 2^-20 of the value (eight units), covers all of
+// these; it only needs to be small against the gain's units in the last
+// place divided by the loop step, so that the bounds rarely straddle a
+// rounding boundary of the gain. Single precision, a few table loads and
+// no division keep the serial chain of the gain loop short.
+const unsigned int kSliceBits = 8;
+const unsigned int kSlices = 1u << kSliceBits;
+const unsigned int kInSliceBits = kMantissaBits - kSliceBits;
+const double kDbPerOctave = 6.020599913279624;         // 20 log10(2)
+const float kBoundRelativeMargin = 1.0f / 1048576.0f;  // 2^-20
+const float kBoundAbsoluteMargin_db = 3.5e-5f;
+const uint32_t kSmallestNormalBits = 0x00800000u;
+const int kBiasedExponentOfOne = 127;
+
+struct LogSlices {
+    std::array<float, kBinaryExponents> octaveDb;  // by biased exponent
+    std::array<float, kSlices> sliceStartDb;
+    // Chord slope per unit of the mantissa bits below the slice's.
+    std::array<float, kSlices> slopePerStep;
+    LogSlices() {
+        for (unsigned int e = 0; e < kBinaryExponents; ++e) {
+            octaveDb[e] =
+                static_cast<float>(kDbPerOctave * (static_cast<int>(e) - kBiasedExponentOfOne));
+        }
+        const double step = std::ldexp(1.0, -static_cast<int>(kMantissaBits));
+        for (unsigned int i = 0; i < kSlices; ++i) {
+            const double start = 1.0 + static_cast<double>(i) / kSlices;
+            const double end = 1.0 + static_cast<double>(i + 1) / kSlices;
+            const double startDb = 20.0 * std::log10(start);
+            sliceStartDb[i] = static_cast<float>(startDb);
+            slopePerStep[i] =
+                static_cast<float>((20.0 * std::log10(end) - startDb) / (end - start) * step);
+        }
     }
-    return levelDb;
+};
+const LogSlices kLogSlices;
+
+inline bool boundsOfLevelDb(float level, float& lowDb, float& highDb) {
+    const uint32_t bits = floatBits(level);
+    // Positive normal and finite only; the rest take the logarithm.
+    if (bits - kSmallestNormalBits >= kInfinityBits - kSmallestNormalBits) {
+        return false;
+    }
+    const unsigned int slice = (bits >> kInSliceBits) & (kSlices - 1);
+    // Exact: fewer than 24 bits.
+    const float inSlice = static_cast<float>(bits & ((1u << kInSliceBits) - 1));
+    const float chordDb = kLogSlices.sliceStartDb[slice] + kLogSlices.slopePerStep[slice] * inSlice;
+    const float db = kLogSlices.octaveDb[bits >> kMantissaBits] + chordDb;
+    const float margin = std::fabs(db) * kBoundRelativeMargin + kBoundAbsoluteMargin_db;
+    lowDb = db - margin;
+    highDb = db + margin;
+    return true;
+}
+
+// The gain law of one speech sample, from the level in dB.
+inline float gainAfterSpeech(const ZIZO_agc::GainLaw& law, float prevGainDb, float levelDb) {
+    const float levelErrorDb = law.targetLevelDb - levelDb;
+    float g = prevGainDb + law.gainStepPerDb * levelErrorDb;
+    if (g > law.maxGainDb) {
+        g = law.maxGainDb;
+    }
+    // The floor stays at the configured maximum, not the lowered one.
+    if (g < -law.configuredMaxGainDb) {
+        g = -law.configuredMaxGainDb;
+    }
+    return g;
+}
+
+// Every step after the logarithm is a rounded operation or a clamp, each
+// monotone, so the gain law is monotone in the level in dB: when both
+// bounds give the same gain, the exact level in dB gives it too.
+[[gnu::always_inline]] inline float gainAfterSpeechByBounds(const ZIZO_agc::GainLaw& law,
+                                                            float prevGainDb, float level) {
+    float lowDb;
+    float highDb;
+    if (boundsOfLevelDb(level, lowDb, highDb)) {
+        const float fromLow = gainAfterSpeech(law, prevGainDb, flooredLevelDb(lowDb));
+        const float fromHigh = gainAfterSpeech(law, prevGainDb, flooredLevelDb(highDb));
+        if (floatBits(fromLow) == floatBits(fromHigh)) {
+            return fromLow;
+        }
+    }
+    return gainAfterSpeech(law, prevGainDb, levelDbOf(level));
 }
 
 // The largest level whose levelDbOf is below target_db, or NaN when there is
@@ -207,44 +310,81 @@ ZIZO_agc::ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs
 
     // Stored directly: the construction record is logged whatever the value,
     // unlike setEnabled, which logs only changes.
-    enabled = parameters.get<bool>("enabled");
-    if (enabled) {
+    control.enabled = parameters.get<bool>("enabled");
+    enabledNow.store(control.enabled, std::memory_order_relaxed);
+    if (control.enabled) {
         LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " enabled.");
     } else {
         LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " disabled.");
     }
     p_gain = parameters.get<float>("p_gain");
-    gainStepPerDb = p_gain / static_cast<float>(fs);
+    control.gainStepPerDb = p_gain / static_cast<float>(fs);
     setTargetLevelDb(parameters.get<float>("target_level_db"));
-    max_gain_db = std::fabs(parameters.get<float>("max_gain_db"));
-    maxGainDb = max_gain_db;
-    decrease_max_gain = false;
+    setMaxGainDb(parameters.get<float>("max_gain_db"));
+    control.decreaseMaxGain = false;
     setDecreaseMaxGain(parameters.get<bool>("decrease_max_gain"));
     setTauLevel(parameters.get<float>("tau_level"));
-    max_amp = std::fabs(parameters.get<float>("max_amp"));
+    setMaxAmp(parameters.get<float>("max_amp"));
     setTauDuck(parameters.get<float>("tau_duck"));
     setNonspeechHoldGainTime(parameters.get<float>("nonspeech_hold_gain_time"));
     setNonspeechReleaseSpeed(parameters.get<float>("nonspeech_release_speed"));
 
-    gainDb = Eigen::ArrayXf::Zero(Nblock);
-    duckGain = Eigen::ArrayXf::Ones(Nblock);
-    appliedGain = Eigen::ArrayXf::Zero(Nblock);
-    outBlock = Eigen::ArrayXf::Zero(Nblock);
-    level = Eigen::ArrayXf::Constant(Nblock, kInitialLevel);
+    gainDb = 0.0f;
+    duckGain = 1.0f;
+    level = kInitialLevel;
+    factorGainBits = floatBits(gainDb);
+    factorOfGain = dbToGainFactor(gainDb);
     nonspeechCounter = 0;
-    releaseStepDb = nonspeech_release_speed / static_cast<float>(fs);
 
-    hpInput = Eigen::ArrayXf::Zero(Nblock);
     hpCoefA = std::exp(-kHighPassCorner_rad_per_s / static_cast<float>(fs));
     hpCoefB = 0.5f + 0.5f * hpCoefA;
     hpPrevInput = 0.0f;
     hpPrevOutput = 0.0f;
     clearHistogram();
-    setCurrentMaxGain(maxGainDb);
+    // Every request so far counts as carried out.
+    appliedGainResets = control.gainResets;
+    appliedMaxGainSets = control.maxGainSets;
+    appliedHistogramClears = control.histogramClears;
+    setCurrentMaxGain(control.configuredMaxGainDb);
+    exchange.reset(control);
+}
+
+void ZIZO_agc::SettingsExchange::reset(const Settings& settings) {
+    slots.fill(settings);
+    middle.store(1, std::memory_order_relaxed);
+    writerSlot = 2;
+    readerSlot = 0;
+}
+
+void ZIZO_agc::SettingsExchange::publish(const Settings& settings) {
+    slots[writerSlot] = settings;
+    // Release: the slot's contents before its index; acquire: the reader is
+    // done with the slot handed back.
+    writerSlot = middle.exchange(writerSlot | kFresh, std::memory_order_acq_rel) & ~kFresh;
+}
+
+inline bool ZIZO_agc::SettingsExchange::takeNewer() {
+    if (!(middle.load(std::memory_order_relaxed) & kFresh)) {
+        return false;
+    }
+    readerSlot = middle.exchange(readerSlot, std::memory_order_acq_rel) & ~kFresh;
+    return true;
 }
 
 float ZIZO_agc::gainFactor(float gain_db) {
     return dbToGainFactor(gain_db);
+}
+
+float ZIZO_agc::speechGainDb(const GainLaw& law, float prevGainDb, float level) {
+    return gainAfterSpeechByBounds(law, prevGainDb, level);
+}
+
+float ZIZO_agc::speechGainDbByLogarithm(const GainLaw& law, float prevGainDb, float level) {
+    return gainAfterSpeech(law, prevGainDb, levelDbOf(level));
+}
+
+bool ZIZO_agc::levelDbBounds(float level, float& low_db, float& high_db) {
+    return boundsOfLevelDb(level, low_db, high_db);
 }
 
 unsigned int ZIZO_agc::levelBin(float sample) {
@@ -264,31 +404,100 @@ unsigned int ZIZO_agc::levelBinByLogarithm(float sample) {
 
 // The samples were binned in the sample loop; here the block is counted
 // and, from more than one second on, checked.
-inline void ZIZO_agc::updateMaxGain() {
+inline void ZIZO_agc::countBlockForMaxGain() {
     histogramSamples += Nblock;
-
     // The scan finds a bin exactly when the sum over all scanned bins passes
     // the threshold, so it runs only then.
     const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
     if (histogramSamples > fs && threshold < static_cast<float>(scanBinsCount)) {
-        uint32_t sum = 0;
-        for (uint32_t j = 0; j < scanBins; ++j) {
-            sum += levelHistogram[j];
-            if (threshold < static_cast<float>(sum)) {
-                setCurrentMaxGain(static_cast<float>(3 * j));
-                LOG4CXX_INFO(AC_AGC_logger,
-                             "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
-                break;
-            }
-        }
+        updateMaxGain();
     }
     if (histogramSamples > 3 * fs) {
         clearHistogram();
     }
 }
 
+void ZIZO_agc::updateMaxGain() {
+    const float threshold = static_cast<float>(histogramSamples) * kOverdriveShare;
+    uint32_t sum = 0;
+    for (uint32_t j = 0; j < scanBins; ++j) {
+        sum += levelHistogram[j];
+        if (threshold < static_cast<float>(sum)) {
+            setCurrentMaxGain(static_cast<float>(3 * j));
+            publishReducedMaxGain();
+            LOG4CXX_INFO(AC_AGC_logger,
+                         "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
+            break;
+        }
+    }
+}
+
+void ZIZO_agc::publishReducedMaxGain() {
+    uint64_t expected = currentMaxGain.load(std::memory_order_relaxed);
+    // A newer request wins: run() takes it with the next block.
+    if (static_cast<uint32_t>(expected >> 32) != appliedMaxGainSets) {
+        return;
+    }
+    currentMaxGain.compare_exchange_strong(expected, packMaxGain(appliedMaxGainSets, maxGainDb),
+                                           std::memory_order_release, std::memory_order_relaxed);
+}
+
+float ZIZO_agc::getMaxGainDb() const {
+    return floatOfBits(static_cast<uint32_t>(currentMaxGain.load(std::memory_order_acquire)));
+}
+
+// Requests only ever come with newer settings.
+inline const ZIZO_agc::Settings& ZIZO_agc::takeSettings() {
+    if (exchange.takeNewer()) {
+        carryOutRequests(exchange.current());
+    }
+    return exchange.current();
+}
+
+void ZIZO_agc::carryOutRequests(const Settings& settings) {
+    if (settings.gainResets != appliedGainResets) {
+        appliedGainResets = settings.gainResets;
+        gainDb = 0.0f;
+        duckGain = 1.0f;
+        level = kInitialLevel;
+    }
+    // The histogram before the maximum: the scan range's count is taken
+    // from the bins as they are then.
+    if (settings.histogramClears != appliedHistogramClears) {
+        appliedHistogramClears = settings.histogramClears;
+        clearHistogram();
+    }
+    if (settings.maxGainSets != appliedMaxGainSets) {
+        appliedMaxGainSets = settings.maxGainSets;
+        setCurrentMaxGain(settings.configuredMaxGainDb);
+    }
+}
+
+inline void ZIZO_agc::run(const Settings& settings, const float* in, float* out, bool speech) {
+    if (!settings.enabled) {
+        if (in != out) {
+            std::copy_n(in, Nblock, out);
+        }
+        return;
+    }
+    const bool ducked = settings.decreaseMaxGain ? runSamples<true>(settings, in, out, speech)
+                                                 : runSamples<false>(settings, in, out, speech);
+    if (settings.decreaseMaxGain) {
+        countBlockForMaxGain();
+    }
+    flushSubnormalStates();
+    if (ducked) {
+        LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
+    }
+}
+
+void ZIZO_agc::run(const float* in, float* out, bool speech) {
+    run(takeSettings(), in, out, speech);
+}
+
 void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
-    if (!enabled) {
+    const Settings& settings = takeSettings();
+    if (!settings.enabled) {
         out = in;
         return;
     }
@@ -299,113 +508,60 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
         out = in;
         return;
     }
-
-    // An out of the block's size takes each sample as it is made (in may be
-    // out: every sample is read before its result is written). Another out
-    // is sized only after the loop, as in may be out and is still needed.
-    const bool sized = out.size() == n;
-    float* const direct = sized ? out.data() : outBlock.data();
-    const bool ducked = decrease_max_gain ? runSamples<true>(in.data(), direct, speech)
-                                          : runSamples<false>(in.data(), direct, speech);
-    if (!sized) {
+    if (out.size() == n) {
+        run(settings, in.data(), out.data(), speech);
+    } else if (&in == &out) {
+        // Longer than the block: processed in place, then cut to it.
+        run(settings, in.data(), out.data(), speech);
+        out.conservativeResize(n);
+    } else {
         out.resize(n);
-        std::copy_n(outBlock.data(), n, out.data());
-    }
-
-    if (decrease_max_gain) {
-        updateMaxGain();
-    }
-    if (ducked) {
-        LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
+        run(settings, in.data(), out.data(), speech);
     }
 }
 
-void ZIZO_agc::run(const float* in, float* out, bool speech) {
-    if (!enabled) {
-        if (in != out) {
-            std::copy_n(in, Nblock, out);
-        }
+float ZIZO_agc::getGainDb() {
+    takeSettings();
+    return gainDb;
+}
+
+float ZIZO_agc::getDuckGain() {
+    takeSettings();
+    return duckGain;
+}
+
+float ZIZO_agc::getLevel() {
+    takeSettings();
+    return level;
+}
+
+float ZIZO_agc::getHpState() {
+    takeSettings();
+    return hpPrevOutput;
+}
+
+uint32_t ZIZO_agc::getHistogramSamples() {
+    takeSettings();
+    return histogramSamples;
+}
+
+uint32_t ZIZO_agc::getHistogramCount(unsigned int k) {
+    takeSettings();
+    return k < kLevelBins ? levelHistogram[k] : 0u;
+}
+
+inline void ZIZO_agc::flushSubnormalStates() {
+    if (!subnormalCheck.due(Nblock)) {
         return;
     }
-    const bool ducked = decrease_max_gain ? runSamples<true>(in, out, speech)
-                                          : runSamples<false>(in, out, speech);
-    if (decrease_max_gain) {
-        updateMaxGain();
-    }
-    if (ducked) {
-        LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
-    }
+    lyrane::flushSubnormal(level);
+    lyrane::flushSubnormal(hpPrevOutput);
 }
 
-// The loop state lives in locals and goes back to the arrays sample by
-// sample; the arrays' last elements carry it to the next block. Returns
-// whether any sample was ducked.
-template <bool kReduce>
-bool ZIZO_agc::runSamples(const float* x, float* out, bool speech) {
-    const uint32_t n = Nblock;
-    if (n == 0) {
-        return false;
-    }
-    const LevelBinTable& bins = binTable;
-    float* const gainDbOut = gainDb.data();
-    float* const duckGainOut = duckGain.data();
-    float* const appliedGainOut = appliedGain.data();
-    float* const levelOut = level.data();
-    float* const outBlockOut = outBlock.data();
-    float* const hpInputOut = hpInput.data();
-    const float maxAmp = max_amp;
-    float prevGainDb = gainDbOut[n - 1];
-    float prevDuck = duckGainOut[n - 1];
-    float prevLevel = levelOut[n - 1];
-    uint32_t countInScan = 0;
-    bool ducked = false;
-
-    for (uint32_t i = 0; i < n; ++i) {
-        const float xi = x[i];
-        const float applied = prevDuck * dbToGainFactor(prevGainDb);
-        appliedGainOut[i] = applied;
-        const float y = applied * xi;
-        const float magnitude = std::fabs(y);
-
-        // The duck gain acts from the next sample on; this one is clipped.
-        float duck;
-        if (magnitude > maxAmp) {
-            duck = prevDuck * maxAmp / magnitude;
-            ducked = true;
-        } else {
-            duck = 1.0f + (prevDuck - 1.0f) * duckCoef;
-        }
-        duckGainOut[i] = duck;
-        prevDuck = duck;
-
-        prevLevel = nextLevel(prevLevel, magnitude);
-        levelOut[i] = prevLevel;
-
-        if (kReduce) {
-            const float h = highPass(xi);
-            hpInputOut[i] = h;
-            const unsigned int bin = bins.bin(h);
-            ++levelHistogram[bin];
-            countInScan += bin < scanBins;
-        }
-
-        prevGainDb = nextGainDb(prevGainDb, prevLevel, speech);
-        gainDbOut[i] = prevGainDb;
-
-        // Written so that NaN becomes +max_amp.
-        float r = y <= maxAmp ? y : maxAmp;
-        if (-maxAmp >= r) {
-            r = -maxAmp;
-        }
-        outBlockOut[i] = r;
-        out[i] = r;
-    }
-    scanBinsCount += countInScan;
-    return ducked;
-}
+namespace {
 
 // Peak follower: instant rise, exponential decay with tau_level.
-inline float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
+inline float nextLevel(float prevLevel, float magnitude, float levelCoef) {
     // An infinite level would never decay again and hold the gain at its
     // minimum for good; a sample without a finite magnitude is not measured.
     if (!std::isfinite(magnitude)) {
@@ -415,47 +571,115 @@ inline float ZIZO_agc::nextLevel(float prevLevel, float magnitude) const {
     return s >= magnitude ? s : magnitude;
 }
 
-inline float ZIZO_agc::nextGainDb(float prevGainDb, float level, bool speech) {
-    if (speech) {
-        nonspeechCounter = 0;
-        // At the maximum with the level below target the step only pushes
-        // against the upper clamp (the lower one is <= 0 <= maxGainDb), so
-        // the logarithm is not needed.
-        if (prevGainDb == maxGainDb && level <= levelBelowTargetMax) {
-            return maxGainDb;
-        }
-        const float levelErrorDb = target_level_db - levelDbOf(level);
-        float g = prevGainDb + gainStepPerDb * levelErrorDb;
-        if (g > maxGainDb) {
-            g = maxGainDb;
-        }
-        // The floor stays at the configured maximum, not the lowered one.
-        if (g < -max_gain_db) {
-            g = -max_gain_db;
-        }
-        return g;
-    }
-    if (nonspeechCounter < std::numeric_limits<uint32_t>::max()) {
-        ++nonspeechCounter;
-    }
-    if (nonspeechCounter <= holdSamples) {
-        return prevGainDb;
-    }
-    // A gain of exactly 0 steps up, so the gain ends up alternating around
-    // 0 dB by one step.
-    return prevGainDb > 0.0f ? prevGainDb - releaseStepDb : prevGainDb + releaseStepDb;
-}
+}  // namespace
 
-inline float ZIZO_agc::highPass(float x) {
-    const float h = hpCoefA * hpPrevOutput + hpCoefB * (x - hpPrevInput);
-    // A non-finite input would stay in the filter state for good and put
-    // every later sample into the silent bin; such a sample is counted (an
-    // infinity as loud, NaN as silent) but does not enter the state.
-    if (std::isfinite(h)) {
-        hpPrevInput = x;
-        hpPrevOutput = h;
+// The loop state lives in locals for the block and goes back to the members
+// at its end. Returns whether any sample was ducked.
+template <bool kReduce>
+inline bool ZIZO_agc::runSamples(const Settings& settings, const float* x, float* out,
+                                 bool speech) {
+    const uint32_t n = Nblock;
+    const LevelBinTable& bins = binTable;
+    // Locals, so that the stores to out cannot make the compiler reload them.
+    const float maxAmp = settings.maxAmp;
+    const float levelCoef = settings.levelCoef;
+    const float duckCoef = settings.duckCoef;
+    const float levelBelowTargetMax = settings.levelBelowTargetMax;
+    const GainLaw law{settings.targetLevelDb, settings.gainStepPerDb, maxGainDb,
+                      settings.configuredMaxGainDb};
+    const uint32_t holdSamples = settings.holdSamples;
+    const float releaseStepDb = settings.releaseStepDb;
+    const float maxGain = maxGainDb;
+    const uint32_t scanned = scanBins;
+    float prevGainDb = gainDb;
+    float prevDuck = duckGain;
+    float prevLevel = level;
+    uint32_t gainBits = factorGainBits;
+    float factor = factorOfGain;
+    uint32_t nonspeech = nonspeechCounter;
+    const float hpA = hpCoefA;
+    const float hpB = hpCoefB;
+    float hpIn = hpPrevInput;
+    float hpOut = hpPrevOutput;
+    uint32_t countInScan = 0;
+    bool ducked = false;
+
+    for (uint32_t i = 0; i < n; ++i) {
+        const float xi = x[i];
+        // The gain often stays put (held, or at the maximum): then so does
+        // its factor.
+        if (floatBits(prevGainDb) != gainBits) {
+            gainBits = floatBits(prevGainDb);
+            factor = dbToGainFactor(prevGainDb);
+        }
+        const float applied = prevDuck * factor;
+        const float y = applied * xi;
+        const float magnitude = std::fabs(y);
+
+        // The duck gain acts from the next sample on; this one is clipped.
+        if (magnitude > maxAmp) {
+            prevDuck = prevDuck * maxAmp / magnitude;
+            ducked = true;
+        } else {
+            prevDuck = 1.0f + (prevDuck - 1.0f) * duckCoef;
+        }
+
+        prevLevel = nextLevel(prevLevel, magnitude, levelCoef);
+
+        if (kReduce) {
+            const float h = hpA * hpOut + hpB * (xi - hpIn);
+            // A non-finite input would stay in the filter state for good and
+            // put every later sample into the silent bin; such a sample is
+            // counted (an infinity as loud, NaN as silent) but does not enter
+            // the state.
+            if (std::isfinite(h)) {
+                hpIn = xi;
+                hpOut = h;
+            }
+            const unsigned int bin = bins.bin(h);
+            ++levelHistogram[bin];
+            countInScan += bin < scanned;
+        }
+
+        if (speech) {
+            nonspeech = 0;
+            // At the maximum with the level below target the step only
+            // pushes against the upper clamp (the lower one is <= 0 <=
+            // maxGainDb), so the logarithm is not needed.
+            if (!(prevGainDb == maxGain && prevLevel <= levelBelowTargetMax)) {
+                prevGainDb = gainAfterSpeechByBounds(law, prevGainDb, prevLevel);
+            } else {
+                prevGainDb = maxGain;
+            }
+        } else {
+            if (nonspeech < std::numeric_limits<uint32_t>::max()) {
+                ++nonspeech;
+            }
+            // A gain of exactly 0 steps up, so the gain ends up alternating
+            // around 0 dB by one step.
+            if (nonspeech > holdSamples) {
+                prevGainDb =
+                    prevGainDb > 0.0f ? prevGainDb - releaseStepDb : prevGainDb + releaseStepDb;
+            }
+        }
+
+        // Written so that NaN becomes +max_amp.
+        float r = y <= maxAmp ? y : maxAmp;
+        if (-maxAmp >= r) {
+            r = -maxAmp;
+        }
+        out[i] = r;
     }
-    return h;
+    gainDb = prevGainDb;
+    duckGain = prevDuck;
+    level = prevLevel;
+    factorGainBits = gainBits;
+    factorOfGain = factor;
+    nonspeechCounter = nonspeech;
+    hpPrevInput = hpIn;
+    hpPrevOutput = hpOut;
+    scanBinsCount += countInScan;
+    return ducked;
 }
 
 void ZIZO_agc::clearHistogram() {
@@ -478,10 +702,12 @@ void ZIZO_agc::setCurrentMaxGain(float gain_db) {
 }
 
 void ZIZO_agc::setEnabled(bool enable) {
-    if (enable == enabled) {
+    if (enable == control.enabled) {
         return;
     }
-    enabled = enable;
+    control.enabled = enable;
+    enabledNow.store(enable, std::memory_order_relaxed);
+    publishSettings();
     if (enable) {
         LOG4CXX_INFO(AC_AGC_logger, "AGC " << name << " enabled.");
     } else {
@@ -491,62 +717,78 @@ void ZIZO_agc::setEnabled(bool enable) {
 
 void ZIZO_agc::setTauLevel(float tau_s) {
     tau_level = tau_s;
-    levelCoef = lyrane::smoothingCoef(fs, tau_s);
+    control.levelCoef = lyrane::smoothingCoef(fs, tau_s);
+    publishSettings();
 }
 
 void ZIZO_agc::setTauDuck(float tau_s) {
     tau_duck = tau_s;
-    duckCoef = lyrane::smoothingCoef(fs, tau_s);
+    control.duckCoef = lyrane::smoothingCoef(fs, tau_s);
+    publishSettings();
 }
 
 void ZIZO_agc::setNonspeechHoldGainTime(float time_s) {
     nonspeech_hold_gain_time = time_s;
-    holdSamples = lyrane::toCount(static_cast<float>(fs) * time_s);
+    control.holdSamples = lyrane::toCount(static_cast<float>(fs) * time_s);
+    publishSettings();
     LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": nonspeech_hold_gain_time set to " << time_s);
 }
 
 void ZIZO_agc::setNonspeechReleaseSpeed(float speed_db_per_s) {
     nonspeech_release_speed = speed_db_per_s;
-    releaseStepDb = speed_db_per_s / static_cast<float>(fs);
+    control.releaseStepDb = speed_db_per_s / static_cast<float>(fs);
+    publishSettings();
     LOG4CXX_DEBUG(AC_AGC_logger,
                   "AGC " << name << ": nonspeech_release_speed set to " << speed_db_per_s);
 }
 
 void ZIZO_agc::setTargetLevelDb(float level_db) {
-    target_level_db = level_db;
+    control.targetLevelDb = level_db;
     // A positive step is what makes a level below target raise the gain.
-    levelBelowTargetMax = gainStepPerDb > 0.0f ? largestLevelBelow(level_db)
-                                               : std::numeric_limits<float>::quiet_NaN();
+    control.levelBelowTargetMax = control.gainStepPerDb > 0.0f
+                                      ? largestLevelBelow(level_db)
+                                      : std::numeric_limits<float>::quiet_NaN();
+    publishSettings();
 }
 
 void ZIZO_agc::setMaxAmp(float amp) {
-    max_amp = std::fabs(amp);
+    control.maxAmp = std::fabs(amp);
+    publishSettings();
 }
 
 void ZIZO_agc::resetGain() {
-    gainDb.setConstant(Nblock, 0.0f);
-    duckGain.setConstant(Nblock, 1.0f);
-    level.setConstant(Nblock, kInitialLevel);
+    ++control.gainResets;
+    publishSettings();
     LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": resetGain called.");
 }
 
 void ZIZO_agc::setDecreaseMaxGain(bool enable) {
-    if (enable == decrease_max_gain) {
+    if (enable == control.decreaseMaxGain) {
         return;
     }
-    decrease_max_gain = enable;
+    control.decreaseMaxGain = enable;
+    publishSettings();
     LOG4CXX_INFO(AC_AGC_logger,
                  "AGC " << name << " decrease-max-gain " << (enable ? "enabled" : "disabled"));
 }
 
+// The new maximum is visible to getMaxGainDb() before run() can take it, so
+// that a reduction run() makes after taking it can replace it.
+void ZIZO_agc::requestMaxGain() {
+    ++control.maxGainSets;
+    currentMaxGain.store(packMaxGain(control.maxGainSets, control.configuredMaxGainDb),
+                         std::memory_order_release);
+    publishSettings();
+}
+
 void ZIZO_agc::setMaxGainDb(float gain_db) {
-    max_gain_db = std::fabs(gain_db);
-    setCurrentMaxGain(max_gain_db);
+    control.configuredMaxGainDb = std::fabs(gain_db);
+    requestMaxGain();
 }
 
 void ZIZO_agc::resetMaxGain() {
     LOG4CXX_DEBUG(AC_AGC_logger, "AGC " << name << ": resetMaxGain called. Resetting from "
-                                        << maxGainDb << " to " << max_gain_db);
-    clearHistogram();
-    setCurrentMaxGain(max_gain_db);
+                                        << getMaxGainDb() << " to " << control.configuredMaxGainDb);
+    ++control.histogramClears;
+    requestMaxGain();
 }

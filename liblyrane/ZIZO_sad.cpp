@@ -1,5 +1,7 @@
 #include "ZIZO_sad.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
@@ -75,10 +77,9 @@ ZIZO_sad::ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs
     hold_closed_time = parameters.get<float>("hold_closed_time");
     holdClosedBlocks = holdBlocks(hold_closed_time, Nblock, fs);
 
-    envelope = Eigen::ArrayXf::Constant(Nblock, kInitialEnvelope);
-    floorTrack = Eigen::ArrayXf::Constant(Nblock, kInitialFloor);
-    floorSmooth = Eigen::ArrayXf::Constant(Nblock, kInitialFloor);
-    ratio = Eigen::ArrayXf::Zero(Nblock);
+    envelope = kInitialEnvelope;
+    floorTrack = kInitialFloor;
+    floorSmooth = kInitialFloor;
     state = CLOSED;
     blockCounter = 0;
     speech = false;
@@ -104,10 +105,6 @@ void ZIZO_sad::switchState(int newState) {
 // trackers instead of in passes of their own.
 inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
     const uint32_t n = Nblock;
-    float* const envelopeOut = envelope.data();
-    float* const floorTrackOut = floorTrack.data();
-    float* const floorSmoothOut = floorSmooth.data();
-    float* const ratioOut = ratio.data();
     const float c1 = coef[0];
     const float c2 = coef[1];
     const float c3 = coef[2];
@@ -116,9 +113,9 @@ inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
     const float open = threshOpen;
     const float close = threshClose;
     const float absolute = threshAbsolute;
-    float prevEnvelope = envelopeOut[n - 1];
-    float prevFloor = floorTrackOut[n - 1];
-    float prevSmooth = floorSmoothOut[n - 1];
+    float prevEnvelope = envelope;
+    float prevFloor = floorTrack;
+    float prevSmooth = floorSmooth;
     bool closing = false;
     bool ratioOpens = false;
     bool loudEnough = false;
@@ -131,16 +128,15 @@ inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
             prevFloor = track(prevFloor, std::fabs(prevEnvelope), c5, c1);
             prevSmooth = track(prevSmooth, std::fabs(prevFloor), c4, c3);
         }
-        envelopeOut[i] = prevEnvelope;
-        floorTrackOut[i] = prevFloor;
-        floorSmoothOut[i] = prevSmooth;
         const float r = prevEnvelope / (prevSmooth + kRatioFloorOffset);
-        ratioOut[i] = r;
         closing |= r < close;
         // The two opening conditions may hold at different samples.
         ratioOpens |= r > open;
         loudEnough |= prevEnvelope > absolute;
     }
+    envelope = prevEnvelope;
+    floorTrack = prevFloor;
+    floorSmooth = prevSmooth;
     return BlockTests{closing, ratioOpens && loudEnough};
 }
 
@@ -180,6 +176,26 @@ inline bool ZIZO_sad::stepGate(bool closing, bool opening) {
     return true;
 }
 
+inline void ZIZO_sad::flushSubnormalTrackers() {
+    if (!subnormalCheck.due(Nblock)) {
+        return;
+    }
+    lyrane::flushSubnormal(envelope);
+    lyrane::flushSubnormal(floorTrack);
+    lyrane::flushSubnormal(floorSmooth);
+}
+
+void ZIZO_sad::run(const float* in) {
+    if (!enabled || Nblock == 0) {
+        return;
+    }
+    const BlockTests tests = updateTrackers(in);
+    flushSubnormalTrackers();
+    if (!stepGate(tests.closing, tests.opening)) {
+        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
+    }
+}
+
 void ZIZO_sad::run(const Eigen::ArrayXf& in) {
     if (!enabled) {
         return;
@@ -189,21 +205,5 @@ void ZIZO_sad::run(const Eigen::ArrayXf& in) {
                                             << " samples refused, " << Nblock << " expected.");
         return;
     }
-    if (Nblock == 0) {
-        return;
-    }
-    const BlockTests tests = updateTrackers(in.data());
-    if (!stepGate(tests.closing, tests.opening)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
-    }
-}
-
-void ZIZO_sad::run(const float* in) {
-    if (!enabled || Nblock == 0) {
-        return;
-    }
-    const BlockTests tests = updateTrackers(in);
-    if (!stepGate(tests.closing, tests.opening)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
-    }
+    run(in.data());
 }

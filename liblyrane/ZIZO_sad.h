@@ -31,9 +31,20 @@
 //   Finite input follows the formulas exactly.
 // - Disabled, run() does nothing: trackers, state and decision freeze.
 // - setEnabled() logs at INFO on every call, also when nothing changes.
+// - run(const float*) reads Nblock samples; the ArrayXf overload refuses a
+//   short input as above.
 // - run() allocates nothing and logs only the ERROR records above (and one
 //   for a state outside 0..3, which only switchState can set).
-// - Results are those of the plain formulas bit for bit.
+// - Results are those of the plain formulas bit for bit, in the processor's
+//   flush-to-zero mode and, without it, as long as no tracker has been
+//   flushed (next point).
+// - Without the flush-to-zero mode (gradual underflow) the trackers decay
+//   in silence into the slow subnormal range and would stay there. run()
+//   sets a tracker below FLT_MIN in magnitude to zero; it checks at the end
+//   of a block once at least 256 samples have passed since the last check.
+//   Digital silence after speech then costs what speech costs. The flush
+//   moves a tracker by less than FLT_MIN, far below every threshold. In
+//   flush-to-zero mode no tracker is ever subnormal and nothing is flushed.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_SAD_H
 #define ZIZO_SAD_H
@@ -46,21 +57,22 @@
 #include <cstdint>
 #include <string>
 
+#include "SubnormalStates.h"
+
 class ZIZO_sad {
   public:
     enum State : int { OPEN = 0, CLOSING = 1, CLOSED = 2, OPENING = 3 };
 
-    // Throws std::bad_alloc if the per-sample arrays cannot be allocated.
     ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs,
              const ZIZO_Config& config);
     ~ZIZO_sad() = default;
     ZIZO_sad(const ZIZO_sad&) = delete;
     ZIZO_sad& operator=(const ZIZO_sad&) = delete;
 
-    // Analyses one block; the decision for it is read with isSpeech() after.
-    void run(const Eigen::ArrayXf& in);
-    // The same on Nblock samples at in.
+    // Analyses one block of Nblock samples; the decision for it is read with
+    // isSpeech() after.
     void run(const float* in);
+    void run(const Eigen::ArrayXf& in);
 
     // state = newState, counter cleared, decision = newState is OPEN or
     // CLOSING (compared as unsigned, so negative values mean no speech).
@@ -70,6 +82,10 @@ class ZIZO_sad {
     bool isEnabled() const { return enabled; }
     bool isSpeech() const { return speech; }
     int getState() const { return state; }
+    // The trackers after the last sample processed.
+    float getEnvelope() const { return envelope; }
+    float getFloorTrack() const { return floorTrack; }
+    float getFloorSmooth() const { return floorSmooth; }
 
     // Values derived from the configuration at construction.
     // Smoothing coefficient of tau<k>, k = 1 .. 5; 0.0 for any other k.
@@ -88,14 +104,16 @@ class ZIZO_sad {
         bool closing;
         bool opening;
     };
-    // Runs the trackers over the first Nblock (> 0) samples of in, fills the
-    // four arrays and takes both tests.
+    // Runs the trackers over the first Nblock samples of in and takes both
+    // tests.
     // Both declared inline and defined in the source only, so that run()
     // can inline them (an ordinary member of a shared library may be
     // interposed).
     inline BlockTests updateTrackers(const float* in);
     // False, with nothing changed, for a state outside 0 .. 3.
     inline bool stepGate(bool closing, bool opening);
+    // Subnormal trackers to zero, every kFlushInterval samples or so.
+    inline void flushSubnormalTrackers();
 
     std::string name;
     bool enabled = false;
@@ -112,14 +130,14 @@ class ZIZO_sad {
     uint32_t holdClosedBlocks = 0;
     std::array<float, 5> coef{};  // coef1 .. coef5
     uint32_t Nblock;
-    // Per-sample history of the last block; the last element carries over.
-    Eigen::ArrayXf envelope;
-    Eigen::ArrayXf floorTrack;
-    Eigen::ArrayXf floorSmooth;
-    Eigen::ArrayXf ratio;
+    float envelope = 0.0f;
+    float floorTrack = 0.0f;
+    float floorSmooth = 0.0f;
     int state = CLOSED;
     uint32_t blockCounter = 0;
     bool speech = false;
+    // Samples until the next check for subnormal trackers.
+    lyrane::SubnormalCheckCountdown subnormalCheck;
 };
 
 #endif  // ZIZO_SAD_H

@@ -43,6 +43,7 @@ tsan_targets=(
   PlaybackProcessing_concurrency_test
   keylisten_test
   ExternalModuleRegistry_concurrency_test
+  ZIZO_agc_concurrency_test
 )
 run_suite tsan "${tsan_targets[*]}" -DLYRANE_SANITIZE=thread -DLYRANE_BUILD_BENCHMARKS=OFF
 

@@ -339,3 +339,27 @@ TEST(ZIZO_sad, MistypedValuesFallBackToZero) {
     EXPECT_FALSE(off.isEnabled());
     EXPECT_EQ(log.count("get failed for parameter enabled"), 1u);
 }
+
+// In digital silence the trackers decay towards zero; without the processor's
+// flush-to-zero mode they would end in the slow subnormal range and stay
+// there (a subnormal times a coefficient near 1 rounds back to itself). The
+// smoothed floor falls slowest, with tau3 = 0.2 s: from -20 dBFS to the
+// smallest normal float (-758 dBFS) takes 85 time constants, 17 s. After 25
+// s every tracker must be exactly zero, at one sample per block and at
+// blocks longer than the check interval, and the gate still opens on speech.
+TEST(ZIZO_sad, SilenceAfterSpeechLeavesNoSubnormalTracker) {
+    for (unsigned int Nblock : {1u, 1000u}) {
+        SCOPED_TRACE("Nblock " + std::to_string(Nblock));
+        ZIZO_sad sad("zero", Nblock, 16000, enabledConfig());
+        const Eigen::ArrayXf speech = steady(Nblock, kSpeech);
+        const Eigen::ArrayXf silence = Eigen::ArrayXf::Zero(Nblock);
+        runBlocks(sad, speech, 16000 / Nblock);
+        runBlocks(sad, silence, 25 * 16000 / Nblock);
+        EXPECT_EQ(sad.getEnvelope(), 0.0f);
+        EXPECT_EQ(sad.getFloorTrack(), 0.0f);
+        EXPECT_EQ(sad.getFloorSmooth(), 0.0f);
+        EXPECT_FALSE(sad.isSpeech());
+        runBlocks(sad, speech, 16000 / Nblock);
+        EXPECT_TRUE(sad.isSpeech());
+    }
+}
