@@ -19,11 +19,18 @@
 // - Construction and destruction belong to one thread with no other user.
 //
 // Real time: after construction, run and getNextInputSample allocate nothing,
-// free nothing, log nothing and wait only on processingMutex (for the AGC's
-// setters and resets) and fifoMutex. The FIFO lives in storage
+// free nothing, call log4cxx only to check a level, and wait only on
+// processingMutex (for the AGC's setters and resets) and fifoMutex. The
+// records that arise in run (the chain's refused block; the detector's and
+// the AGC's, see their headers) are deferred (DeferredLogQueue.h): posted to
+// the block's own queue, emitted on the library's thread in order with their
+// logger, level, text and location, and at the latest when the chain is
+// destroyed. The FIFO lives in storage
 // sized at construction: it never holds more than 2047 + Nblock samples.
 #ifndef PLAYBACKPROCESSING_H
 #define PLAYBACKPROCESSING_H
+
+#include <DeferredLogQueue.h>
 
 #include <Eigen/Core>
 #include <ZIZO_Config>
@@ -120,6 +127,8 @@ class PlaybackProcessing {
     void appendToFifo(const float* samples);
 
     const std::string name;
+    // After name: its records point to it until they are emitted.
+    DeferredLogQueue logQueue;
     const unsigned int Nblock;
     const unsigned int fs;
     const unsigned int inputFifoCapacity = 2048;

@@ -45,7 +45,12 @@
 // - Real time: run() allocates nothing when out already holds Nblock samples.
 //   It logs only the duck TRACE record (once per block at most), the INFO
 //   record of a maximum-gain reduction and the ERROR record of a refused
-//   block; each record is built only when its level is enabled.
+//   block; each record is posted only when its level is enabled. These three
+//   are deferred (DeferredLogQueue.h): run() posts them to the block's own
+//   queue without allocating or locking, and they are emitted, in order and
+//   with the same logger, level, text and location, on the library's
+//   thread, or at the latest when the block is destroyed. Every other record
+//   is logged directly on the calling thread.
 // - Results are bit for bit those of the plain formulas above.
 // - A setter's new value acts from the next sample run() processes.
 // - Threads: no lock of its own; the owner serialises every call.
@@ -55,6 +60,7 @@
 #include <log4cxx/logger.h>
 
 #include <Eigen/Core>
+#include <DeferredLogQueue.h>
 #include <ZIZO_Config>
 #include <array>
 #include <cstdint>
@@ -173,6 +179,8 @@ class ZIZO_agc {
     }
 
     std::string name;
+    // After name: its records point to it until they are emitted.
+    DeferredLogQueue logQueue;
     bool enabled = false;
     float target_level_db = 0.0f;  // dBFS
     float maxGainDb = 0.0f;        // current maximum, dB

@@ -32,7 +32,11 @@
 // - Disabled, run() does nothing: trackers, state and decision freeze.
 // - setEnabled() logs at INFO on every call, also when nothing changes.
 // - run() allocates nothing and logs only the ERROR records above (and one
-//   for a state outside 0..3, which only switchState can set).
+//   for a state outside 0..3, which only switchState can set). Both are
+//   deferred (DeferredLogQueue.h): run() posts them to the detector's own
+//   queue without allocating or locking, and they are emitted, in order and
+//   with the same logger, level, text and location, on the library's
+//   thread, or at the latest when the detector is destroyed.
 // - Results are those of the plain formulas bit for bit.
 // - Threads: no lock of its own; the owner serialises every call.
 #ifndef ZIZO_SAD_H
@@ -41,6 +45,7 @@
 #include <log4cxx/logger.h>
 
 #include <Eigen/Core>
+#include <DeferredLogQueue.h>
 #include <ZIZO_Config>
 #include <array>
 #include <cstdint>
@@ -96,6 +101,8 @@ class ZIZO_sad {
     inline bool stepGate(bool closing, bool opening);
 
     std::string name;
+    // After name: its records point to it until they are emitted.
+    DeferredLogQueue logQueue;
     bool enabled = false;
     std::array<float, 5> tau{};  // tau1 .. tau5, s
     float thresh_absolute_db = 0.0f;
