@@ -18,6 +18,9 @@ namespace {
 // per sample; long enough that an idle thread costs next to nothing.
 constexpr std::chrono::milliseconds kPollInterval(2);
 
+// What ps, top and debuggers show for the thread.
+const char kThreadName[] = "lyrane-log";
+
 // Constant-initialised with trivial destructors: queues that outlive the
 // thread's owner at exit can still detach and emit.
 std::mutex emitMutex;
@@ -59,6 +62,7 @@ class DeferredLogThread::Runner {
         // The new thread inherits the blocked mask.
         SignalsBlocked blocked;
         thread = std::thread([this] { loop(); });
+        pthread_setname_np(thread.native_handle(), kThreadName);
         running.store(true);
     }
     ~Runner() {

@@ -2,7 +2,8 @@
 //
 // Started when the first queue is attached; from then on it empties every
 // live queue every couple of milliseconds, queue by queue, each in order. It
-// blocks all signals, so a host's signal handlers never run on it.
+// is named "lyrane-log", and blocks all signals, so a host's signal handlers
+// never run on it.
 //
 // It stops, after a last pass, and is joined when the library's static
 // objects are destroyed: at exit, or when a host unloads the library with

@@ -42,6 +42,8 @@ tsan_targets=(
   PlaybackProcessing_concurrency_test
   keylisten_test
   ExternalModuleRegistry_concurrency_test
+  DeferredLogQueue_test
+  DeferredLogThread_unload_test
 )
 run_suite tsan "${tsan_targets[*]}" -DLYRANE_SANITIZE=thread -DLYRANE_BUILD_BENCHMARKS=OFF
 
