@@ -53,7 +53,8 @@ class PlaybackProcessing {
     // {"enabled" = true}; the blocks are named name + "_AGC", "_EQUALIZER" and
     // "_SAD". The chain starts muted (output factor 0.0 until
     // setOutputGainDb). Throws std::invalid_argument when Nblock or fs is 0,
-    // and passes on whatever a block constructor throws (std::bad_alloc).
+    // and passes on whatever a block constructor throws (std::bad_alloc,
+    // std::system_error if the library's log thread cannot be started).
     PlaybackProcessing(const std::string& name, unsigned int Nblock, unsigned int fs,
                        const ZIZO_Config& config);
     ~PlaybackProcessing();

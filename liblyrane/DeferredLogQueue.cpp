@@ -23,7 +23,7 @@ const std::size_t kPlaceholderLength = 2;
 }  // namespace
 
 DeferredLogQueue::DeferredLogQueue(std::size_t capacity)
-    : capacity(capacity > 0 ? capacity : 1), slots(new Record[this->capacity]) {
+    : capacity(capacity > 0 ? capacity : 1), slots(new Record[this->capacity]), lastDropped{} {
     DeferredLogThread::attach(*this);
 }
 

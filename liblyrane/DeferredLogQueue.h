@@ -35,7 +35,6 @@
 //   the strings a record points to must outlive the queue (declare the queue
 //   after them in the owner).
 // - Construction and destruction belong to one thread, with no post running.
-//   The constructor throws std::bad_alloc if the ring cannot be allocated.
 #ifndef DEFERREDLOGQUEUE_H
 #define DEFERREDLOGQUEUE_H
 
@@ -90,7 +89,9 @@ class DeferredLogQueue {
     // a block per record.
     static constexpr std::size_t kDefaultCapacity = 1024;
 
-    // A capacity of 0 is taken as 1.
+    // A capacity of 0 is taken as 1. Throws std::bad_alloc if the ring
+    // cannot be allocated, and std::system_error if the library's thread
+    // is not running yet and cannot be started.
     explicit DeferredLogQueue(std::size_t capacity = kDefaultCapacity);
     // Emits the pending records on this thread.
     ~DeferredLogQueue();
@@ -116,7 +117,7 @@ class DeferredLogQueue {
               Args&&... args) noexcept {
         static_assert(kPlaceholders == sizeof...(Args), "one argument for each {} of the format");
         static_assert(sizeof...(Args) <= kMaxArguments, "too many arguments for one record");
-        Record record;
+        Record record{};
         record.logger = &logger;
         record.site = &site;
         record.level = level;
@@ -136,14 +137,16 @@ class DeferredLogQueue {
         unsigned long long unsignedValue;
         double realValue;  // a float prints as its double, as in a stream
     };
+    // Trivial, so that a new ring is not written to: its pages stay
+    // untouched until records reach them.
     struct Record {
-        const log4cxx::LoggerPtr* logger = nullptr;
-        const Site* site = nullptr;
-        Value values[kMaxArguments] = {};
-        uint32_t droppedBefore = 0;
-        Level level = Level::Trace;
-        uint8_t argumentCount = 0;
-        Kind kinds[kMaxArguments] = {};
+        const log4cxx::LoggerPtr* logger;
+        const Site* site;
+        Value values[kMaxArguments];
+        uint32_t droppedBefore;
+        Level level;
+        uint8_t argumentCount;
+        Kind kinds[kMaxArguments];
     };
 
     static void setArgument(Record& record, std::size_t i, const std::string& text) {

@@ -70,7 +70,8 @@ class ZIZO_agc {
   public:
     static constexpr unsigned int kLevelBins = 32;
 
-    // Throws std::bad_alloc if the per-sample arrays cannot be allocated.
+    // Throws std::bad_alloc if the per-sample arrays cannot be allocated,
+    // std::system_error if the library's log thread cannot be started.
     ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs,
              const ZIZO_Config& config);
     ~ZIZO_agc() = default;

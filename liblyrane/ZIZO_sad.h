@@ -55,7 +55,8 @@ class ZIZO_sad {
   public:
     enum State : int { OPEN = 0, CLOSING = 1, CLOSED = 2, OPENING = 3 };
 
-    // Throws std::bad_alloc if the per-sample arrays cannot be allocated.
+    // Throws std::bad_alloc if the per-sample arrays cannot be allocated,
+    // std::system_error if the library's log thread cannot be started.
     ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs,
              const ZIZO_Config& config);
     ~ZIZO_sad() = default;
