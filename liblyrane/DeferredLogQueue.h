@@ -3,8 +3,10 @@
 //
 // A record keeps what a LOG4CXX_* statement at the same place would give:
 // logger, level, message text and location (file, full function signature,
-// line). The posting thread only checks the level (as the log4cxx macros do,
-// reading the logger's cached levels without a lock) and copies plain data
+// line). The posting thread only checks the level, as the log4cxx macros do
+// (in log4cxx 1.0 that reads the logger's cached threshold, the hierarchy's
+// threshold and the level pointers up the logger's parents: no lock, no
+// allocation, no system call), and copies plain data
 // into a slot of a fixed ring: the format text and the location are static
 // strings, the arguments are numbers or a pointer to a string of the owner
 // (its name). The text is formatted, and log4cxx called, on the emitting
