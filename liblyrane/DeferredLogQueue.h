@@ -6,12 +6,12 @@
 // line). The posting thread only checks the level, as the log4cxx macros do
 // (in log4cxx 1.0 that reads the logger's cached threshold, the hierarchy's
 // threshold and the level pointers up the logger's parents: no lock, no
-// allocation, no system call), and copies plain data
-// into a slot of a fixed ring: the format text and the location are static
-// strings, the arguments are numbers or a pointer to a string of the owner
-// (its name). The text is formatted, and log4cxx called, on the emitting
-// thread, with std::ostream's default formatting, so the text equals what the
-// log4cxx stream macros write for the same values.
+// allocation, no system call), and copies plain data into a slot of a fixed
+// ring: the format text and the location are static strings, the arguments
+// are numbers or a pointer to a string of the owner (its name). The text is
+// formatted, and log4cxx called, on the emitting thread, with std::ostream's
+// default formatting, so the text equals what the log4cxx stream macros
+// write for the same values.
 //
 // Post with the macros below, one statement per record:
 //   LYRANE_DEFERRED_INFO(queue, logger, "AGC {}: max_gain_db was reduced to {}", name, gain);
