@@ -53,9 +53,9 @@ bool PlaybackProcessing::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out) {
         // Once per chain: a caller that gets the size wrong does so on every
         // block, and this is the audio thread.
         if (!badBlockReported.exchange(true)) {
-            LOG4CXX_ERROR(AC_PlaybackProcessing_logger,
-                          "(" << name << "): block of " << in.size() << " in, " << out.size()
-                              << " out samples refused; expected " << Nblock << ".");
+            LYRANE_DEFERRED_ERROR(logQueue, AC_PlaybackProcessing_logger,
+                                  "({}): block of {} in, {} out samples refused; expected {}.",
+                                  name, in.size(), out.size(), Nblock);
         }
         return false;
     }

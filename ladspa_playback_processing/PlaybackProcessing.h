@@ -7,8 +7,10 @@
 // - One processing thread calls run at a time. It never waits for another
 //   thread: it takes no lock, allocates nothing, frees nothing and does no
 //   file I/O. Its log records (a refused block, and the blocks' own: see
-//   ZIZO_agc.h and ZIZO_sad.h) are emitted later on a thread of the
-//   library's own.
+//   ZIZO_agc.h and ZIZO_sad.h) are deferred (DeferredLogQueue.h): posted
+//   to the block's own queue and emitted in order, with their logger, level,
+//   text and location, on a thread of the library's own, at the latest when
+//   the chain is destroyed.
 // - Control setters and resets may come from any other thread. They are
 //   serialised among themselves by settingsMutex, which run never takes; each
 //   prepares its change on its own thread (a coefficient file is read and
@@ -32,6 +34,8 @@
 #ifndef PLAYBACKPROCESSING_H
 #define PLAYBACKPROCESSING_H
 
+#include <DeferredLogQueue.h>
+
 #include <Eigen/Core>
 #include <ZIZO_Config>
 #include <atomic>
@@ -53,7 +57,8 @@ class PlaybackProcessing {
     // {"enabled" = true}; the blocks are named name + "_AGC", "_EQUALIZER" and
     // "_SAD". The chain starts muted (output factor 0.0 until
     // setOutputGainDb). Throws std::invalid_argument when Nblock or fs is 0,
-    // and passes on whatever a block constructor throws (std::bad_alloc).
+    // and passes on whatever a block constructor throws (std::bad_alloc,
+    // std::system_error if the library's log thread cannot be started).
     PlaybackProcessing(const std::string& name, unsigned int Nblock, unsigned int fs,
                        const ZIZO_Config& config);
     ~PlaybackProcessing();
@@ -123,6 +128,8 @@ class PlaybackProcessing {
     bool acceptSetting(const char* setter, float value, float derivedFactor = 1.0f) const;
 
     const std::string name;
+    // After name: its records point to it until they are emitted.
+    DeferredLogQueue logQueue;
     const unsigned int Nblock;
     const unsigned int fs;
     const unsigned int inputFifoCapacity = 2048;

@@ -425,8 +425,8 @@ void ZIZO_agc::updateMaxGain() {
         if (threshold < static_cast<float>(sum)) {
             setCurrentMaxGain(static_cast<float>(3 * j));
             publishReducedMaxGain();
-            LOG4CXX_INFO(AC_AGC_logger,
-                         "AGC " << name << ": max_gain_db was reduced to " << maxGainDb);
+            LYRANE_DEFERRED_INFO(logQueue, AC_AGC_logger, "AGC {}: max_gain_db was reduced to {}",
+                                 name, maxGainDb);
             break;
         }
     }
@@ -487,7 +487,7 @@ inline void ZIZO_agc::run(const Settings& settings, const float* in, float* out,
     }
     flushSubnormalStates();
     if (ducked) {
-        LOG4CXX_TRACE(AC_AGC_logger, "AGC " << name << ": duck gain was applied.");
+        LYRANE_DEFERRED_TRACE(logQueue, AC_AGC_logger, "AGC {}: duck gain was applied.", name);
     }
 }
 
@@ -503,8 +503,9 @@ void ZIZO_agc::run(const Eigen::ArrayXf& in, Eigen::ArrayXf& out, bool speech) {
     }
     const Eigen::Index n = Nblock;
     if (in.size() < n) {
-        LOG4CXX_ERROR(AC_AGC_logger, "AGC " << name << ": block of " << in.size()
-                                            << " samples refused, " << Nblock << " expected.");
+        LYRANE_DEFERRED_ERROR(logQueue, AC_AGC_logger,
+                              "AGC {}: block of {} samples refused, {} expected.", name, in.size(),
+                              Nblock);
         out = in;
         return;
     }

@@ -48,7 +48,12 @@
 //   ArrayXf overload allocates only when out does not hold Nblock samples).
 //   It logs only the duck TRACE record (once per block at most), the INFO
 //   record of a maximum-gain reduction and the ERROR record of a refused
-//   block; each record is built only when its level is enabled.
+//   block; each record is posted only when its level is enabled. These three
+//   are deferred (DeferredLogQueue.h): run() posts them to the block's own
+//   queue without allocating or locking, and they are emitted, in order and
+//   with the same logger, level, text and location, on the library's
+//   thread, or at the latest when the block is destroyed. Every other record
+//   is logged directly on the calling thread.
 // - Results are bit for bit those of the plain formulas above, in the
 //   processor's flush-to-zero mode and, without it, as long as no state
 //   has been flushed (next point).
@@ -82,6 +87,7 @@
 #ifndef ZIZO_AGC_H
 #define ZIZO_AGC_H
 
+#include <DeferredLogQueue.h>
 #include <log4cxx/logger.h>
 
 #include <Eigen/Core>
@@ -97,6 +103,7 @@ class ZIZO_agc {
   public:
     static constexpr unsigned int kLevelBins = 32;
 
+    // Throws std::system_error if the library's log thread cannot be started.
     ZIZO_agc(const std::string& name, unsigned int Nblock, unsigned int fs,
              const ZIZO_Config& config);
     ~ZIZO_agc() = default;
@@ -290,6 +297,8 @@ class ZIZO_agc {
     void requestMaxGain();
 
     std::string name;
+    // After name: its records point to it until they are emitted.
+    DeferredLogQueue logQueue;
     uint32_t Nblock;
     uint32_t fs;
     const LevelBinTable& binTable;

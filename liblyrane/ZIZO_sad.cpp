@@ -192,7 +192,8 @@ void ZIZO_sad::run(const float* in) {
     const BlockTests tests = updateTrackers(in);
     flushSubnormalTrackers();
     if (!stepGate(tests.closing, tests.opening)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "Unknown state " << static_cast<unsigned int>(state));
+        LYRANE_DEFERRED_ERROR(logQueue, AC_SAD_logger, "Unknown state {}",
+                              static_cast<unsigned int>(state));
     }
 }
 
@@ -201,8 +202,9 @@ void ZIZO_sad::run(const Eigen::ArrayXf& in) {
         return;
     }
     if (in.size() < static_cast<Eigen::Index>(Nblock)) {
-        LOG4CXX_ERROR(AC_SAD_logger, "SAD " << name << ": block of " << in.size()
-                                            << " samples refused, " << Nblock << " expected.");
+        LYRANE_DEFERRED_ERROR(logQueue, AC_SAD_logger,
+                              "SAD {}: block of {} samples refused, {} expected.", name, in.size(),
+                              Nblock);
         return;
     }
     run(in.data());

@@ -34,7 +34,11 @@
 // - run(const float*) reads Nblock samples; the ArrayXf overload refuses a
 //   short input as above.
 // - run() allocates nothing and logs only the ERROR records above (and one
-//   for a state outside 0..3, which only switchState can set).
+//   for a state outside 0..3, which only switchState can set). Both are
+//   deferred (DeferredLogQueue.h): run() posts them to the detector's own
+//   queue without allocating or locking, and they are emitted, in order and
+//   with the same logger, level, text and location, on the library's
+//   thread, or at the latest when the detector is destroyed.
 // - Results are those of the plain formulas bit for bit, in the processor's
 //   flush-to-zero mode and, without it, as long as no tracker has been
 //   flushed (next point).
@@ -49,6 +53,7 @@
 #ifndef ZIZO_SAD_H
 #define ZIZO_SAD_H
 
+#include <DeferredLogQueue.h>
 #include <log4cxx/logger.h>
 
 #include <Eigen/Core>
@@ -63,6 +68,7 @@ class ZIZO_sad {
   public:
     enum State : int { OPEN = 0, CLOSING = 1, CLOSED = 2, OPENING = 3 };
 
+    // Throws std::system_error if the library's log thread cannot be started.
     ZIZO_sad(const std::string& name, unsigned int Nblock, unsigned int fs,
              const ZIZO_Config& config);
     ~ZIZO_sad() = default;
@@ -116,6 +122,8 @@ class ZIZO_sad {
     inline void flushSubnormalTrackers();
 
     std::string name;
+    // After name: its records point to it until they are emitted.
+    DeferredLogQueue logQueue;
     bool enabled = false;
     std::array<float, 5> tau{};  // tau1 .. tau5, s
     float thresh_absolute_db = 0.0f;

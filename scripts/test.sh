@@ -44,6 +44,8 @@ tsan_targets=(
   keylisten_test
   ExternalModuleRegistry_concurrency_test
   ZIZO_agc_concurrency_test
+  DeferredLogQueue_test
+  DeferredLogThread_unload_test
 )
 run_suite tsan "${tsan_targets[*]}" -DLYRANE_SANITIZE=thread -DLYRANE_BUILD_BENCHMARKS=OFF
 

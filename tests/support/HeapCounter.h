@@ -15,6 +15,10 @@ namespace heap {
 // Allocations since the program started.
 long allocations();
 
+// Allocations of the calling thread since it started: for a real-time path
+// while other threads (the library's log thread) may allocate meanwhile.
+long threadAllocations();
+
 // With true, makes the next operator new throw std::bad_alloc (malloc is not
 // affected), to test the handling of a failed allocation; false withdraws a
 // failure that no allocation has taken yet.
@@ -27,6 +31,16 @@ class AllocationCount {
   public:
     AllocationCount() : start(heap::allocations()) {}
     long value() const { return heap::allocations() - start; }
+
+  private:
+    long start;
+};
+
+// Allocations of the calling thread while the object lives.
+class ThreadAllocationCount {
+  public:
+    ThreadAllocationCount() : start(heap::threadAllocations()) {}
+    long value() const { return heap::threadAllocations() - start; }
 
   private:
     long start;

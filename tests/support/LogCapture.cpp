@@ -3,6 +3,8 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/spi/loggingevent.h>
 
+#include "DeferredLogThread.h"
+
 namespace logcapture {
 IMPLEMENT_LOG4CXX_OBJECT(LogCaptureAppender)
 
@@ -34,6 +36,7 @@ void LogCaptureAppender::clear() {
 }  // namespace logcapture
 
 LogCapture::LogCapture() : appender(std::make_shared<LogCaptureAppender>()) {
+    DeferredLogThread::drain();
     auto root = log4cxx::Logger::getRootLogger();
     previousRootLevel = root->getLevel();
     root->setLevel(log4cxx::Level::getAll());
@@ -41,9 +44,20 @@ LogCapture::LogCapture() : appender(std::make_shared<LogCaptureAppender>()) {
 }
 
 LogCapture::~LogCapture() {
+    DeferredLogThread::drain();
     auto root = log4cxx::Logger::getRootLogger();
     root->removeAppender(appender);
     root->setLevel(previousRootLevel);
+}
+
+std::vector<LogRecord> LogCapture::records() const {
+    DeferredLogThread::drain();
+    return appender->records();
+}
+
+void LogCapture::clear() {
+    DeferredLogThread::drain();
+    appender->clear();
 }
 
 std::vector<LogRecord> LogCapture::records(const std::string& logger) const {

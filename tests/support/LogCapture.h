@@ -1,6 +1,10 @@
 // Captures log4cxx records for assertions on exact log lines. While an
 // instance lives, every logger logs at all levels into it; the library under
 // test never configures log4cxx itself.
+//
+// Records that the library defers (DeferredLogQueue.h) are emitted before
+// anything is read or cleared, and before the capture starts and ends: so a
+// capture holds every record posted while it lived, as if logged directly.
 #ifndef LYRANE_TEST_LOGCAPTURE_H
 #define LYRANE_TEST_LOGCAPTURE_H
 
@@ -57,7 +61,7 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    std::vector<LogRecord> records() const { return appender->records(); }
+    std::vector<LogRecord> records() const;
     // Records of one logger, or of one logger at one level.
     std::vector<LogRecord> records(const std::string& logger) const;
     std::vector<LogRecord> records(const std::string& logger, const std::string& level) const;
@@ -65,7 +69,7 @@ public:
     std::vector<std::string> messages(const std::string& logger = "") const;
     // Number of records whose message equals text exactly.
     size_t count(const std::string& text) const;
-    void clear() { appender->clear(); }
+    void clear();
 
 private:
     std::shared_ptr<LogCaptureAppender> appender;
