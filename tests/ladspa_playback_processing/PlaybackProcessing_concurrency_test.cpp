@@ -1,6 +1,8 @@
 // The chain's three kinds of caller at once: a processing thread in run, a
 // consumer pulling the buffered input, and control threads changing
-// settings and reloading the equalizer. Also built with ThreadSanitizer by the test script.
+// settings and reloading the equalizer, while every level is logged and the
+// audio path's records go out on the library's log thread. Also built with
+// ThreadSanitizer by the test script.
 #include <gtest/gtest.h>
 
 #include <Eigen/Core>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "LogCapture.h"
 #include "PlaybackProcessing.h"
 
 namespace {
@@ -33,9 +36,11 @@ float streamValue(std::size_t k) {
 struct Outcome {
     std::vector<float> pulled;  // every non-silent sample, in pull order
     std::size_t nonFiniteOutputs = 0;
+    std::size_t duckRecords = 0;  // deferred records of the audio path
 };
 
 Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
+    LogCapture log;
     ZIZO_Config config;
     config.set<bool>("AGC.enabled", true);
     config.set<bool>("EQUALIZER.enabled", true);
@@ -128,6 +133,7 @@ Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
     control.join();
     reloader.join();
     consumer.join();
+    outcome.duckRecords = log.count("AGC T_AGC: duck gain was applied.");
     return outcome;
 }
 
@@ -147,6 +153,11 @@ TEST(PlaybackProcessingConcurrency, PulledStreamIsTheInputDelayedWhileSettersRun
                 << "pull " << k << ": a sample lost, duplicated or reordered";
         }
         EXPECT_EQ(outcome.nonFiniteOutputs, 0u);
+        // The ramp passes the maximum amplitude of the odd rounds (0.5)
+        // from about sample 131000 on.
+        if (c.total > 140000) {
+            EXPECT_GT(outcome.duckRecords, 0u);
+        }
     }
 }
 
