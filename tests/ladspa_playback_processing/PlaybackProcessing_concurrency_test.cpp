@@ -36,10 +36,12 @@ float streamValue(std::size_t k) {
 struct Outcome {
     std::vector<float> pulled;  // every non-silent sample, in pull order
     std::size_t nonFiniteOutputs = 0;
-    std::size_t duckRecords = 0;  // deferred records of the audio path
 };
 
 Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
+    // Every level on: the setters' records go out on their threads, and the
+    // AGC's duck and reduction records (whenever the settings of the moment
+    // make the ramp duck or lower the maximum) on the library's log thread.
     LogCapture log;
     ZIZO_Config config;
     config.set<bool>("AGC.enabled", true);
@@ -133,7 +135,6 @@ Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
     control.join();
     reloader.join();
     consumer.join();
-    outcome.duckRecords = log.count("AGC T_AGC: duck gain was applied.");
     return outcome;
 }
 
@@ -153,11 +154,6 @@ TEST(PlaybackProcessingConcurrency, PulledStreamIsTheInputDelayedWhileSettersRun
                 << "pull " << k << ": a sample lost, duplicated or reordered";
         }
         EXPECT_EQ(outcome.nonFiniteOutputs, 0u);
-        // The ramp passes the maximum amplitude of the odd rounds (0.5)
-        // from about sample 131000 on.
-        if (c.total > 140000) {
-            EXPECT_GT(outcome.duckRecords, 0u);
-        }
     }
 }
 
