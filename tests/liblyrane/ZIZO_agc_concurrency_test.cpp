@@ -66,7 +66,7 @@ TEST(ZIZO_agc_concurrency, ControlCallsMeetRunningBlocksWithoutALock) {
             // its last requests have been taken.
             int after = 0;
             while (after < 3) {
-                if (at + Nblock > speech.size()) {
+                if (at + Eigen::Index(Nblock) > speech.size()) {
                     at = 0;
                 }
                 agc.run(speech.data() + at, out.data(), (at / kFs) % 2 == 0);
