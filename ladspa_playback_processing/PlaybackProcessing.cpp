@@ -1,7 +1,6 @@
 #include "PlaybackProcessing.h"
 
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <utility>
 

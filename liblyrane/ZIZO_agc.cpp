@@ -1,7 +1,6 @@
 #include "ZIZO_agc.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>

@@ -1,9 +1,6 @@
 #include "ZIZO_sad.h"
 
-#include <algorithm>
-#include <cfloat>
 #include <cmath>
-#include <limits>
 
 #include "UnitConversions.h"
 

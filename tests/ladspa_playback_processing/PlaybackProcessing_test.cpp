@@ -548,6 +548,31 @@ bool ducked(const LogCapture& log) {
     return false;
 }
 
+// Feeds signal to processBlock(start) block by block while a consumer
+// pulls, and expects no allocation on either thread after warmUp, at least
+// one reduction of the maximum gain and a duck record.
+template <typename ProcessBlock>
+void expectNothingAllocated(const std::shared_ptr<PlaybackProcessing>& chain,
+                            const Eigen::ArrayXf& signal, Eigen::Index warmUp,
+                            const LogCapture& log, ProcessBlock processBlock) {
+    const Eigen::Index Nblock = chain->getNblock();
+    PullingConsumer consumer(chain);
+    AllocationsAfterWarmUp count;
+    for (Eigen::Index start = 0; start + Nblock <= signal.size(); start += Nblock) {
+        const float maxGainBefore = chain->getAgcMaxGainDb();
+        const long before = heap::threadAllocations();
+        processBlock(start);
+        count.add(start >= warmUp, heap::threadAllocations() - before,
+                  chain->getAgcMaxGainDb() != maxGainBefore);
+    }
+    consumer.stop();
+    EXPECT_EQ(count.total, 0);
+    EXPECT_GE(count.reductions, 1);
+    EXPECT_EQ(consumer.allocations(), 0);
+    EXPECT_GT(consumer.pulled(), 0);
+    EXPECT_TRUE(ducked(log));
+}
+
 }  // namespace
 
 // Counted on the audio thread and on the consumer's; the library's log
@@ -574,23 +599,10 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         auto chain = std::make_shared<PlaybackProcessing>("A160", Nblock, fs, fullChainConfig());
         chain->setOutputGainDb(0.0f);
         Eigen::ArrayXf in(Nblock), out(Nblock);
-        PullingConsumer consumer(chain);
-        AllocationsAfterWarmUp count;
-        for (Eigen::Index start = 0; start + static_cast<Eigen::Index>(Nblock) <= signal.size();
-             start += Nblock) {
+        expectNothingAllocated(chain, signal, warmUp, log, [&](Eigen::Index start) {
             in = signal.segment(start, Nblock);  // same size: no reallocation
-            const float maxGainBefore = chain->getAgcMaxGainDb();
-            const long before = heap::threadAllocations();
             chain->run(in, out);
-            count.add(start >= warmUp, heap::threadAllocations() - before,
-                      chain->getAgcMaxGainDb() != maxGainBefore);
-        }
-        consumer.stop();
-        EXPECT_EQ(count.total, 0);
-        EXPECT_GE(count.reductions, 1);
-        EXPECT_EQ(consumer.allocations(), 0);
-        EXPECT_GT(consumer.pulled(), 0);
-        EXPECT_TRUE(ducked(log));
+        });
     }
     log.clear();
     {
@@ -602,25 +614,11 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         PlaybackProcessing_setAGCEnabled(handle, 1);
         PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
         PlaybackProcessing_setOutputGainDb(handle, 0.0f);
-        {
-            const auto chain = ExternalModuleRegistry::getInstance()->getPlaybackProcessing("A1");
-            PullingConsumer consumer(chain);
-            AllocationsAfterWarmUp count;
-            for (Eigen::Index k = 0; k < signal.size(); ++k) {
-                const float maxGainBefore = chain->getAgcMaxGainDb();
-                const long before = heap::threadAllocations();
-                float out;
-                PlaybackProcessing_Process(handle, &signal[k], &out);
-                count.add(k >= warmUp, heap::threadAllocations() - before,
-                          chain->getAgcMaxGainDb() != maxGainBefore);
-            }
-            consumer.stop();
-            EXPECT_EQ(count.total, 0);
-            EXPECT_GE(count.reductions, 1);
-            EXPECT_EQ(consumer.allocations(), 0);
-            EXPECT_GT(consumer.pulled(), 0);
-            EXPECT_TRUE(ducked(log));
-        }
+        const auto chain = ExternalModuleRegistry::getInstance()->getPlaybackProcessing("A1");
+        expectNothingAllocated(chain, signal, warmUp, log, [&](Eigen::Index k) {
+            float out;
+            PlaybackProcessing_Process(handle, &signal[k], &out);
+        });
         PlaybackProcessing_Uninit(handle);
     }
 }
