@@ -7,21 +7,25 @@
 #   gstreamer  gst-launch-1.0 through the element's mode property
 #              (examples/gstreamer-play.sh), converted to S16LE by
 #              audioconvert without dither or noise shaping;
+#   pipewire   pw-cat through the filter chain's sinks
+#              (examples/pipewire-filter-chain.conf) in a PipeWire daemon of
+#              the test's own, recorded by pw-cat as S16;
 #   log4cxx    applyplugin with LOG4CXX_CONFIGURATION naming the shipped
 #              log4cxx.properties: the plug-in's load records on standard
 #              error and no warning about a missing appender.
-# Both profiles (Mode 0 and 1) at 16 and 48 kHz, and a stream that stops and
-# starts again at another rate in the same process (ALSA's drain, hw_free
-# and new hw_params between two files; GStreamer's renegotiation when concat
-# switches to the second file), so the plug-in is cleaned up and instantiated
-# again with the new rate.
+# Both profiles (Mode 0 and 1) at 16 and 48 kHz. With ALSA and GStreamer also
+# a stream that stops and starts again at another rate in the same process
+# (ALSA's drain, hw_free and new hw_params between two files; GStreamer's
+# renegotiation when concat switches to the second file), so the plug-in is
+# cleaned up and instantiated again with the new rate.
 #
 # Each output is compared with applyplugin's 16-bit output for the same input
 # and Mode. That reference is first checked sample for sample against the
 # chain's C interface run with the profile's settings file, so a plug-in that
 # picks the wrong profile fails even though every host loads the same one.
 # The hosts round the float output to nearest where applyplugin rounds down:
-# within one step of 16 bits.
+# within one step of 16 bits. (ALSA's plug mostly rounds as applyplugin does,
+# but not on every sample.)
 #
 # usage: sound_system_hosts_test.sh HOST BUILD_DIR LIBDIR DATADIR CONFIG_DIR
 #                                   REFERENCE_PROGRAM COMPARE_PROGRAM
