@@ -305,6 +305,7 @@ check_pipewire() {
     export XDG_RUNTIME_DIR="$scratch/pipewire-run" XDG_CONFIG_HOME="$scratch/xdg-config"
     unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PIPEWIRE_CONFIG_DIR
     trap 'stop_pipewire; rm -rf "$scratch"' EXIT
+    trap 'fail "stopped by a signal"' HUP INT TERM
     local fs mode filter player n seconds
     for fs in "${rates[@]}"; do
         start_pipewire "$fs"
