@@ -64,7 +64,11 @@ run_host() {
 }
 
 settings_of_mode() {
-    if [ "$1" = 1 ]; then echo "$configdir/ladspa_afil.cfg"; else echo "$configdir/ladspa_acoustic.cfg"; fi
+    if [ "$1" = 1 ]; then
+        echo "$configdir/ladspa_afil.cfg"
+    else
+        echo "$configdir/ladspa_acoustic.cfg"
+    fi
 }
 
 # Speech that starts loud right away (the first samples are well above
@@ -153,7 +157,7 @@ EOF
             --period-size=$period --buffer-size=$((4 * period)) -D "$device" \
             "$scratch/in_16000.wav" "$scratch/in_48000.wav" ||
             fail "aplay -D $device failed"
-        check_restarted "ALSA $device" "$mode" "$scratch/alsa.raw"
+        check_restarted "ALSA $device, plug to S16_LE" "$mode" "$scratch/alsa.raw"
     done
 }
 
@@ -170,7 +174,8 @@ check_gstreamer() {
                 audioconvert dithering=none noise-shaping=none ! audio/x-raw,format=S16LE ! \
                 wavenc ! filesink location="$scratch/gst.wav" ||
                 fail "gstreamer-play.sh at $fs Hz, Mode $mode failed"
-            check_output "GStreamer" "$mode" "$fs" "$scratch/gst.wav"
+            check_output "GStreamer, audioconvert to S16LE undithered" "$mode" "$fs" \
+                "$scratch/gst.wav"
         done
     done
     # One stream, 16 kHz then 48 kHz: the element is set up again with the
@@ -182,7 +187,8 @@ check_gstreamer() {
             filesrc location="$scratch/in_16000.wav" ! wavparse ! c. \
             filesrc location="$scratch/in_48000.wav" ! wavparse ! c. ||
             fail "gst-launch-1.0 of two rates, Mode $mode failed"
-        check_restarted "GStreamer concat" "$mode" "$scratch/gst.raw"
+        check_restarted "GStreamer concat, audioconvert to S16LE undithered" "$mode" \
+            "$scratch/gst.raw"
     done
 }
 
@@ -297,7 +303,11 @@ END
 }
 
 filter_of_mode() {
-    if [ "$1" = 1 ]; then echo lyrane_playback_processing_afil; else echo lyrane_playback_processing; fi
+    if [ "$1" = 1 ]; then
+        echo lyrane_playback_processing_afil
+    else
+        echo lyrane_playback_processing
+    fi
 }
 
 check_pipewire() {
@@ -359,7 +369,8 @@ check_pipewire() {
             "$reference" applyplugin "$(settings_of_mode "$mode")" "$scratch/led_in.wav" \
                 "$scratch/ref_$mode.wav" >/dev/null ||
                 fail "applyplugin's Mode $mode output at $fs Hz is not the profile's"
-            echo -n "PipeWire, Mode $mode, $fs Hz, after $n samples of silence: "
+            echo -n "PipeWire, pw-cat recording S16, Mode $mode, $fs Hz," \
+                "after $n samples of silence: "
             "$compare" 1 "$scratch/ref_$mode.wav" "$scratch/pw_$mode.wav" prefix ||
                 fail "PipeWire: Mode $mode at $fs Hz differs"
         done
