@@ -13,6 +13,8 @@ packages=(
   libeigen3-dev libsndfile1-dev libevdev-dev
   ladspa-sdk libgtest-dev libgmock-dev libbenchmark-dev
   sox libsox-fmt-all sndfile-programs espeak-ng tap-plugins swh-plugins
+  alsa-utils gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad pipewire pipewire-bin
   clang libclang-rt-14-dev
   qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static cpio kmod
   python3-matplotlib python3-pil
