@@ -6,13 +6,15 @@
 # and the emulator's own screen dump). Sets up what it needs first
 # (scripts/setup-device.sh). Ends with a summary line of passed and failed
 # checks; exits non-zero when any check failed.
-#   bash scripts/test-device.sh
+#   bash scripts/test-device.sh [case]...   (lcd fb; default: all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 src=$(pwd)
 out=$src/build/device
 root=$out/root
 passed=0 failed=0
+cases=" ${*:-lcd fb} "
+want() { [[ $cases == *" $1 "* ]]; }
 
 elapsed() { echo "test-device: $1 took $((SECONDS - started)) s"; }
 pass() { passed=$((passed + 1)); echo "PASS $*"; }
@@ -37,6 +39,7 @@ headers=$root/usr/src/linux-headers-$release
 elapsed "set-up"
 
 # --- the display driver from a device tree ---------------------------------
+if want lcd; then
 started=$SECONDS
 kbuild() {  # module directory, extra make arguments...
     local dir=$1
@@ -75,6 +78,109 @@ if kbuild "$lcd/standin_mxc_dispdrv" &&
     elapsed "display driver boot"
 else
     fail "Kbuild W=1 cross-build for $release"
+fi
+fi
+
+# --- fbprobe on the board's framebuffers ------------------------------------
+if want fb; then
+started=$SECONDS
+armhf=$out/armhf
+export LYRANE_ARMHF_SYSROOT=$src/build/armhf/sysroot
+cmake -S "$src" -B "$armhf" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-armhf.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYRANE_SANITIZE= -DLYRANE_BUILD_BENCHMARKS=OFF \
+    -DLYRANE_BUILD_KERNEL=OFF >"$out/armhf-configure.log" 2>&1 &&
+    cmake --build "$armhf" -j2 --target fbprobe >"$out/armhf-build.log" 2>&1 ||
+    { cat "$out/armhf-configure.log" "$out/armhf-build.log"; fail "armhf build"; }
+arm-linux-gnueabihf-gcc -O2 -Wall -Wextra -Werror -o "$out/fbvar" tests/tools/fbprobe/vfb/fbvar.c
+gcc -std=c11 -O2 -Wall -Wextra -Werror -o "$out/fbcheck" tests/device/fbcheck.c
+elapsed "armhf build"
+
+# A device tree whose PL111 drives a DPI panel of the given mode, so that
+# amba-clcd makes /dev/fb0; the depth follows from the mode's pixel clock.
+panel_tree() {  # output, hactive vactive clock hfront hback hsync vfront vback vsync
+    local dts=${1%.dtb}.dts
+    dtc -q -I dtb -O dts "$root/usr/lib/linux-image-$release/vexpress-v2p-ca9.dtb" >"$dts"
+    cat tests/device/pl111_panel.dtsi >>"$dts"
+    printf '&{/panel/panel-timing} {\n\thactive = <%s>;\n\tvactive = <%s>;\n\tclock-frequency = <%s>;\n\thfront-porch = <%s>;\n\thback-porch = <%s>;\n\thsync-len = <%s>;\n\tvfront-porch = <%s>;\n\tvback-porch = <%s>;\n\tvsync-len = <%s>;\n};\n' \
+        "${@:2}" >>"$dts"
+    dtc -q -I dts -O dtb -o "$1" "$dts"
+}
+
+# The host's checks of one framebuffer's steps (fb_guest.sh).
+fb_checks() {  # board work dir, name, solid value, pixel value
+    local dir=$1 name=$2 screen
+    screen=$(sed -n "s/^SCREEN $name screen //p" "$dir/results")
+    if [ -z "$screen" ]; then
+        fail "$name: no screen information"
+        return
+    fi
+    # xres yres xres_virtual yres_virtual bpp, then offset and length per colour.
+    read -r xres yres xv yv bpp ro rl _ go gl _ bo bl _ <<<"$screen"
+    local s=("$xres" "$yres" "$xv" "$yv" "$bpp" "$ro" "$rl" "$go" "$gl" "$bo" "$bl")
+    local what="$name ${xres}x$yres ${bpp} bpp"
+    local sh=$dir/shared
+    if "$out/fbcheck" solid "$sh/$name-solid.raw" "${s[@]}" "$3"; then
+        pass "$what: --solid in frame memory"; else fail "$what: --solid in frame memory"; fi
+    if "$out/fbcheck" setpix "$sh/$name-setpix.raw" "${s[@]}" "$3" 17 9 "$4"; then
+        pass "$what: --setpix in frame memory"; else fail "$what: --setpix in frame memory"; fi
+    if "$out/fbcheck" bars "$sh/$name-bars.raw" "${s[@]}"; then
+        pass "$what: --bars in frame memory, every pixel"; else fail "$what: --bars in frame memory"; fi
+    local bands
+    bands=$(grep -c '^displayRGB -> ' "$sh/$name-bars.out")
+    if [ "$bpp" = 8 ]; then
+        if [ ! -s "$sh/$name-grab.ppm" ] &&
+            grep -qx 'grabbing from palette not implemented yet' "$sh/$name-grab.err"; then
+            pass "$what: --grab writes nothing"; else fail "$what: --grab at 8 bpp"; fi
+        # The emulated PL111's palette holds five bits per colour.
+        if "$out/fbcheck" palette "$dir/$name-shown.ppm" "$sh/$name-bars.raw" "${s[@]}" 5 "$sh/$name-cmap"; then
+            pass "$what: colour map and screen dump against the palette"
+        else fail "$what: colour map or screen dump against the palette"; fi
+    else
+        if [ "$bands" = $((rl + gl + bl + 3)) ]; then
+            pass "$what: $bands displayRGB lines"; else fail "$what: $bands displayRGB lines"; fi
+        if "$out/fbcheck" grab "$sh/$name-grab.ppm" "$sh/$name-bars.raw" "${s[@]}"; then
+            pass "$what: --grab against frame memory"; else fail "$what: --grab against frame memory"; fi
+        if "$out/fbcheck" shown "$dir/$name-shown.ppm" "$sh/$name-grab.ppm" "${s[@]}"; then
+            pass "$what: screen dump against --grab"; else fail "$what: screen dump against --grab"; fi
+    fi
+}
+
+started=$SECONDS
+fb=$out/fb
+rm -rf "$fb" && mkdir -p "$fb"
+# 800x480 at 33.3 MHz: 16 bpp within the PL111's memory bandwidth.
+panel_tree "$fb/fb16.dtb" 800 480 33300000 40 88 128 13 32 3
+{
+    cat tests/device/fb_guest.sh
+    echo 'fb_steps fb16 /dev/fb0 "" 0xa5c3 0x5a3c'
+    echo 'fb_steps fb32 /dev/fb1 gpu 0x00a5c35a 0x005a3ca5'
+} >"$fb/board16.sh"
+bash tests/device/board.sh --root "$root" --work "$fb/board16" --dtb "$fb/fb16.dtb" \
+    --sysroot "$LYRANE_ARMHF_SYSROOT" \
+    --qemu "-device virtio-gpu-device,id=gpu -global virtio-mmio.force-legacy=false" \
+    --module virtio_mmio --module 9p --module 9pnet_virtio --module virtio-gpu \
+    --program "$armhf/tools/fbprobe/fbprobe:/bin/fbprobe" --program "$out/fbvar:/bin/fbvar" \
+    "$fb/board16.sh" || fail "the framebuffer board did not finish"
+tally "$fb/board16/results"
+fb_checks "$fb/board16" fb16 0xa5c3 0x5a3c
+fb_checks "$fb/board16" fb32 0x00a5c35a 0x005a3ca5
+elapsed "framebuffer boot and checks (16 and 32 bpp)"
+
+started=$SECONDS
+# 1024x768 at 65 MHz leaves the PL111 bandwidth for 8 bpp only: a palette.
+panel_tree "$fb/fb8.dtb" 1024 768 65000000 24 160 136 3 29 6
+{
+    cat tests/device/fb_guest.sh
+    echo 'fb_steps fb8 /dev/fb0 "" "#37" g3'
+} >"$fb/board8.sh"
+bash tests/device/board.sh --root "$root" --work "$fb/board8" --dtb "$fb/fb8.dtb" \
+    --sysroot "$LYRANE_ARMHF_SYSROOT" --module virtio_mmio --module 9p --module 9pnet_virtio \
+    --program "$armhf/tools/fbprobe/fbprobe:/bin/fbprobe" --program "$out/fbvar:/bin/fbvar" \
+    "$fb/board8.sh" || fail "the 8 bpp framebuffer board did not finish"
+tally "$fb/board8/results"
+# "#37" is palette index 37, "g3" index 203.
+fb_checks "$fb/board8" fb8 37 203
+elapsed "framebuffer boot and checks (8 bpp)"
 fi
 
 echo "test-device: $passed passed, $failed failed"

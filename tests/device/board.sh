@@ -5,20 +5,24 @@
 #
 # usage: board.sh --root <armhf package tree> --work <dir> --dtb <file>
 #                 [--file <host>:<guest>]... [--module <name>]...
+#                 [--sysroot <armhf library tree> [--libdir <dir>]...
+#                  --program <host>:<guest>]...
 #                 [--qemu "<arguments>"] [--append "<kernel arguments>"]
 #                 <guest script>
 #
 # The guest script's output goes alone on the board's second UART, raw, into
-# <work>/results. A line "SCREENDUMP <name>" there makes the host save what
-# the board's display shows, through qemu's monitor, as <work>/<name>.ppm,
+# <work>/results. A line "SCREENDUMP <name> [<device id>]" there makes the
+# host save what the board's display (or that device) shows, through qemu's
+# monitor, as <work>/<name>.ppm,
 # and answer "done" on the same UART. The kernel's console is in
 # <work>/console. <work>/shared is the guest's /shared (virtio-9p) when the
 # 9p modules are loaded. Exits with the guest script's status, or 1 when the
-# board did not finish.
+# board did not finish. Programs get the libraries they name from the
+# library tree (or the extra directories) into the guest's /lib.
 set -uo pipefail
 
-root= work= dtb= script= qemu_extra= append=
-files=() modules=()
+root= work= dtb= script= qemu_extra= append= sysroot=
+files=() modules=() programs=() libdirs=()
 while [ $# -gt 0 ]; do
     case $1 in
         --root) root=$2; shift 2 ;;
@@ -26,6 +30,9 @@ while [ $# -gt 0 ]; do
         --dtb) dtb=$2; shift 2 ;;
         --file) files+=("$2"); shift 2 ;;
         --module) modules+=("$2"); shift 2 ;;
+        --program) programs+=("$2"); shift 2 ;;
+        --sysroot) sysroot=$2; shift 2 ;;
+        --libdir) libdirs+=("$2"); shift 2 ;;
         --qemu) qemu_extra=$2; shift 2 ;;
         --append) append=$2; shift 2 ;;
         *) script=$1; shift ;;
@@ -44,17 +51,53 @@ for entry in "${files[@]}"; do
     mkdir -p "$init/$(dirname "${entry#*:}")"
     cp -L "${entry%%:*}" "$init/${entry#*:}" || fail "cannot copy ${entry%%:*}"
 done
-# Uncompressed, since busybox's insmod has no decompressor.
+# Dependencies first; uncompressed, since busybox's insmod has no
+# decompressor.
 : >"$init/guest/modules"
-for name in "${modules[@]}"; do
-    path=$(grep -m1 -E "/${name//_/[-_]}\.ko(\.xz)?:" "$moddir/modules.dep" | cut -d: -f1)
-    [ -n "$path" ] || fail "module $name not in $moddir/modules.dep"
-    case $path in
-        *.xz) xz -dc "$moddir/$path" >"$init/guest/$name.ko" ;;
-        *) cp "$moddir/$path" "$init/guest/$name.ko" ;;
+declare -A staged=()
+stage() {  # module name
+    local name=${1//-/_} line dep
+    [ -n "${staged[$name]:-}" ] && return 0
+    staged[$name]=1
+    line=$(grep -m1 -E "/${name//_/[-_]}\.ko(\.xz)?:" "$moddir/modules.dep") ||
+        fail "module $name not in $moddir/modules.dep"
+    for dep in ${line#*:}; do
+        dep=${dep##*/}
+        stage "${dep%%.ko*}"
+    done
+    case ${line%%:*} in
+        *.xz) xz -dc "$moddir/${line%%:*}" >"$init/guest/$name.ko" ;;
+        *) cp "$moddir/${line%%:*}" "$init/guest/$name.ko" ;;
     esac
     echo "$name" >>"$init/guest/modules"
+}
+for name in "${modules[@]}"; do stage "$name"; done
+# Programs with the loader and libraries they name, from the armhf tree.
+declare -A copied=()
+copy_libraries() {  # armhf ELF file
+    local lib found dir
+    for lib in $(arm-linux-gnueabihf-readelf -d "$1" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
+        [ -n "${copied[$lib]:-}" ] && continue
+        copied[$lib]=1
+        found=
+        for dir in lib/arm-linux-gnueabihf usr/lib/arm-linux-gnueabihf lib usr/lib "${libdirs[@]}"; do
+            if [ -e "$sysroot/$dir/$lib" ]; then found=$sysroot/$dir/$lib; break; fi
+            if [ -e "$dir/$lib" ]; then found=$dir/$lib; break; fi
+        done
+        [ -n "$found" ] || fail "library $lib of $1 not found"
+        mkdir -p "$init/lib"
+        cp -L "$found" "$init/lib/$lib"
+        copy_libraries "$found"
+    done
+}
+for entry in "${programs[@]}"; do
+    mkdir -p "$init/$(dirname "${entry#*:}")"
+    cp -L "${entry%%:*}" "$init/${entry#*:}" || fail "cannot copy ${entry%%:*}"
+    copy_libraries "${entry%%:*}"
 done
+if [ ${#programs[@]} -gt 0 ]; then
+    cp -L "$sysroot/lib/ld-linux-armhf.so.3" "$init/lib/"
+fi
 cat >"$init/init" <<'EOF'
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
@@ -63,7 +106,7 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 stty -F /dev/ttyAMA1 raw -echo
 while read -r name; do insmod "/guest/$name.ko" || echo "FAIL insmod $name" >/dev/ttyAMA1; done </guest/modules
-if grep -q ' 9p$' /proc/filesystems; then
+if grep -qw 9p /proc/filesystems; then
     mount -t 9p -o trans=virtio,version=9p2000.L shared /shared || echo "FAIL mount /shared" >/dev/ttyAMA1
 fi
 cd /guest && sh /guest/run.sh </dev/ttyAMA1 >/dev/ttyAMA1 2>&1
@@ -95,8 +138,9 @@ while IFS= read -r line; do
     echo "$line" >>"$work/results"
     case $line in
         "SCREENDUMP "*)
+            read -r name device <<<"${line#SCREENDUMP }"
             before=$(prompts)
-            echo "screendump $work/${line#SCREENDUMP }.ppm" >"$work/mon.in"
+            echo "screendump $work/$name.ppm $device" >"$work/mon.in"
             for _ in $(seq 100); do [ "$(prompts)" -gt "$before" ] && break; sleep 0.1; done
             echo done >"$work/res.in" ;;
         "EXIT "*) break ;;
