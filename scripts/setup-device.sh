@@ -15,7 +15,7 @@ source scripts/install_missing.sh
 dir=${1:-build/device}
 
 host_packages=(qemu-system-arm qemu-user device-tree-compiler gcc-arm-linux-gnueabihf
-  busybox-static cpio kmod xz-utils)
+  busybox-static cpio kmod xz-utils alsa-utils espeak-ng sox)
 # Another session's apt may hold the lock for a while; wait for it.
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
   if install_missing setup-device "${host_packages[@]}"; then break; fi

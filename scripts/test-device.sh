@@ -6,14 +6,14 @@
 # and the emulator's own screen dump). Sets up what it needs first
 # (scripts/setup-device.sh). Ends with a summary line of passed and failed
 # checks; exits non-zero when any check failed.
-#   bash scripts/test-device.sh [case]...   (lcd fb; default: all)
+#   bash scripts/test-device.sh [case]...   (lcd fb audio; default: all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 src=$(pwd)
 out=$src/build/device
 root=$out/root
 passed=0 failed=0
-cases=" ${*:-lcd fb} "
+cases=" ${*:-lcd fb audio} "
 want() { [[ $cases == *" $1 "* ]]; }
 
 elapsed() { echo "test-device: $1 took $((SECONDS - started)) s"; }
@@ -181,6 +181,94 @@ tally "$fb/board8/results"
 # "#37" is palette index 37, "g3" index 203.
 fb_checks "$fb/board8" fb8 37 203
 elapsed "framebuffer boot and checks (8 bpp)"
+fi
+
+# --- the plug-in in ALSA's LADSPA host ---------------------------------------
+if want audio; then
+started=$SECONDS
+armhf=$out/armhf host=$out/host
+export LYRANE_ARMHF_SYSROOT=$src/build/armhf/sysroot
+plugin_targets=(lyrane_ladspa_playback_processing device_chain_run)
+cmake -S "$src" -B "$armhf" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-armhf.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYRANE_SANITIZE= -DLYRANE_BUILD_BENCHMARKS=OFF \
+    -DLYRANE_BUILD_KERNEL=OFF >"$out/armhf-configure.log" 2>&1 &&
+    cmake --build "$armhf" -j2 --target "${plugin_targets[@]}" >"$out/armhf-build.log" 2>&1 ||
+    { cat "$out/armhf-configure.log" "$out/armhf-build.log"; fail "armhf build"; }
+# This machine's build reads its settings from a copy of config/ of its own.
+cmake -S "$src" -B "$host" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYRANE_SANITIZE= \
+    -DLYRANE_BUILD_BENCHMARKS=OFF -DLYRANE_BUILD_KERNEL=OFF \
+    -DLYRANE_CONFIG_DIR="$host/etc/Lyrane" >"$out/host-configure.log" 2>&1 &&
+    cmake --build "$host" -j2 --target "${plugin_targets[@]}" >"$out/host-build.log" 2>&1 ||
+    { cat "$out/host-configure.log" "$out/host-build.log"; fail "x86-64 build"; }
+gcc -std=c11 -O2 -Wall -Wextra -Werror -o "$out/f32cmp" tests/device/f32cmp.c -lm
+elapsed "plug-in builds"
+
+started=$SECONDS
+audio=$out/audio
+rm -rf "$audio" && mkdir -p "$audio/x86-64"
+# 30 s of speech at 48 kHz: a quiet talker, then a loud one, over and over.
+espeak-ng -s 150 -w "$audio/voice.wav" "The quick brown fox jumps over the lazy dog. \
+Please call me back after the meeting; the number is four five six, seven eight nine."
+sox "$audio/voice.wav" -r 48000 -c 1 -b 16 "$audio/quiet.wav" gain -n -32 pad 0 0.5
+sox "$audio/voice.wav" -r 48000 -c 1 -b 16 "$audio/loud.wav" gain -n -1 pad 0 0.5
+sox "$audio/quiet.wav" "$audio/loud.wav" "$audio/pair.wav"
+sox "$audio/pair.wav" "$audio/speech.wav" repeat 6 trim 0 30
+samples=$(soxi -s "$audio/speech.wav")
+alsa_conf() {  # output, alsa.conf, LADSPA directory, output directory
+    sed -e "s|@ALSA_CONF@|$2|" -e "s|@LADSPA_DIR@|$3|" -e "s|@OUT_DIR@|$4|" \
+        tests/device/asound.conf.in >"$1"
+}
+alsa_conf "$audio/asound-board.conf" /usr/share/alsa/alsa.conf /usr/lib/ladspa /shared
+alsa_conf "$audio/asound-x86-64.conf" /usr/share/alsa/alsa.conf \
+    "$host/ladspa_playback_processing" "$audio/x86-64"
+files=(--file "$audio/speech.wav:/guest/speech.wav" --file "$audio/asound-board.conf:/guest/asound.conf")
+for f in "$root"/usr/share/alsa/alsa.conf "$root"/usr/share/alsa/pcm/*.conf; do
+    files+=(--file "$f:${f#"$root"}")
+done
+for f in "$armhf"/etc/Lyrane/*.cfg; do files+=(--file "$f:/etc/Lyrane/${f##*/}"); done
+bash tests/device/board.sh --root "$root" --work "$audio/board" --dtb \
+    "$root/usr/lib/linux-image-$release/vexpress-v2p-ca9.dtb" \
+    --sysroot "$LYRANE_ARMHF_SYSROOT" --libdir "$root/usr/lib/arm-linux-gnueabihf" \
+    --libdir "$armhf/liblyrane" --module virtio_mmio --module 9p --module 9pnet_virtio \
+    "${files[@]}" --program "$root/usr/bin/aplay:/bin/aplay" \
+    --program "$armhf/ladspa_playback_processing/liblyrane_ladspa_playback_processing.so:/usr/lib/ladspa/liblyrane_ladspa_playback_processing.so" \
+    --program "$armhf/tests/device/device_chain_run:/bin/chain_run" \
+    tests/device/audio_guest.sh || fail "the audio board did not finish"
+tally "$audio/board/results"
+elapsed "audio boot"
+
+started=$SECONDS
+# The same on this machine, with Debian's aplay and alsa-lib.
+for mode in 0 1; do
+    ALSA_CONFIG_PATH=$audio/asound-x86-64.conf aplay -q -D "lyrane_chain:$mode" "$audio/speech.wav" \
+        2>"$audio/x86-64/aplay$mode.err" ||
+        fail "x86-64 aplay through the plug-in, Mode $mode"
+done
+for profile in acoustic afil; do
+    "$host/tests/device/device_chain_run" "$host/etc/Lyrane/ladspa_$profile.cfg" \
+        "$audio/speech.wav" "$audio/x86-64/chain-$profile.f32" 2>"$audio/x86-64/chain-$profile.err" ||
+        fail "x86-64 chain_run, $profile profile"
+done
+same() {  # what, a, b
+    local said
+    if said=$("$out/f32cmp" "$2" "$3" "$samples" 48000 2>&1); then
+        pass "$1: $said"
+    else
+        fail "$1: $said"
+    fi
+}
+for side in board/shared x86-64; do
+    name=${side%/shared}
+    same "$name: Mode 0 in ALSA's LADSPA host is the acoustic profile" \
+        "$audio/$side/plugin-mode0.f32" "$audio/$side/chain-acoustic.f32"
+    same "$name: Mode 1 in ALSA's LADSPA host is the AFIL profile" \
+        "$audio/$side/plugin-mode1.f32" "$audio/$side/chain-afil.f32"
+done
+same "Mode 0 on the board against x86-64" "$audio/board/shared/plugin-mode0.f32" \
+    "$audio/x86-64/plugin-mode0.f32"
+same "Mode 1 on the board against x86-64" "$audio/board/shared/plugin-mode1.f32" \
+    "$audio/x86-64/plugin-mode1.f32"
+elapsed "x86-64 run and comparisons"
 fi
 
 echo "test-device: $passed passed, $failed failed"
