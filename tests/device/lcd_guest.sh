@@ -1,7 +1,8 @@
 # Guest side of the display driver's checks on the board: binds the panel
 # nodes of lcd_panels.dtsi to mxc_lcdif one at a time and plays the
 # framebuffer driver against each "lcd" with the test module
-# mxc_lcdif_check. One PASS or FAIL line per check.
+# mxc_lcdif_check. One PASS or FAIL line per check. Sourced by the boot's
+# script, which calls lcd_checks.
 drv=/sys/bus/platform/drivers/mxc_lcdif
 : >/tmp/klog
 
@@ -62,42 +63,44 @@ refused() {  # node, log lines...
     check_module "$node: no lcd registered" absent=1
 }
 
-# Nodes bind only when told to, so that one "lcd" is registered at a time.
-echo 0 >/sys/bus/platform/drivers_autoprobe
-if ! insmod /guest/mxc_dispdrv.ko || ! insmod /guest/mxc_lcdif.ko; then
-    echo "FAIL loading the display modules"
-    klog
-    exit 0
-fi
+lcd_checks() {
+    # Nodes bind only when told to, so that one "lcd" is registered at a time.
+    echo 0 >/sys/bus/platform/drivers_autoprobe
+    if ! insmod /guest/mxc_dispdrv.ko || ! insmod /guest/mxc_lcdif.ko; then
+        echo "FAIL loading the display modules"
+        klog
+        return
+    fi
 
-binds lcd-rgb24 0x33424752
-binds lcd-bgr24 0x33524742
-binds lcd-gbr24 0x33524247
-binds lcd-rgb565 0x50424752
-binds lcd-rgb666 0x36424752
-binds lcd-yuv444 0x34343459
-binds lcd-lvds666 0x3644564c
-binds lcd-yuyv16 0x56595559
-binds lcd-uyvy16 0x59565955
-binds lcd-yvyu16 0x55595659
-binds lcd-vyuy16 0x59555956
-binds lcd-rgb24-suffix 0x33424752
-refused lcd-rgb "err default_ifmt!" "get lcd of property fail"
-refused lcd-no-disp "get lcd of property fail"
-refused lcd-string-ipu "get lcd of property fail"
-refused lcd-no-pins "can't get/select pinctrl"
+    binds lcd-rgb24 0x33424752
+    binds lcd-bgr24 0x33524742
+    binds lcd-gbr24 0x33524247
+    binds lcd-rgb565 0x50424752
+    binds lcd-rgb666 0x36424752
+    binds lcd-yuv444 0x34343459
+    binds lcd-lvds666 0x3644564c
+    binds lcd-yuyv16 0x56595559
+    binds lcd-uyvy16 0x59565955
+    binds lcd-yvyu16 0x55595659
+    binds lcd-vyuy16 0x59555956
+    binds lcd-rgb24-suffix 0x33424752
+    refused lcd-rgb "err default_ifmt!" "get lcd of property fail"
+    refused lcd-no-disp "get lcd of property fail"
+    refused lcd-string-ipu "get lcd of property fail"
+    refused lcd-no-pins "can't get/select pinctrl"
 
-# One bound at unload: the driver's remove runs from the module's exit.
-echo lcd-rgb666 >$drv/bind
-if rmmod mxc_lcdif && check_module "unload leaves no lcd" absent=1 && rmmod mxc_dispdrv; then
-    echo "PASS modules unloaded"
-else
-    echo "FAIL unloading the modules"
-fi
-klog >/dev/null
-if grep -E 'BUG|WARNING|Oops|Unable to handle' /tmp/klog; then
-    echo "FAIL kernel errors (slab debugging on)"
-else
-    echo "PASS no kernel errors with slab debugging on"
-fi
-exit 0
+    # One bound at unload: the driver's remove runs from the module's exit.
+    echo lcd-rgb666 >$drv/bind
+    if rmmod mxc_lcdif && check_module "unload leaves no lcd" absent=1 && rmmod mxc_dispdrv; then
+        echo "PASS modules unloaded"
+    else
+        echo "FAIL unloading the modules"
+    fi
+    klog >/dev/null
+    if grep -E 'BUG|WARNING|Oops|Unable to handle' /tmp/klog; then
+        echo "FAIL kernel errors (slab debugging on)"
+    else
+        echo "PASS no kernel errors with slab debugging on"
+    fi
+    echo 1 >/sys/bus/platform/drivers_autoprobe
+}
