@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     float* samples = (float*)malloc((size_t)info.frames * sizeof(float));
     sf_count_t frames = samples ? sf_readf_float(file, samples, info.frames) : 0;
     sf_close(file);
-    PlaybackProcessingData* chain = PlaybackProcessing_Init("CHAIN_RUN", 1, (unsigned)info.samplerate);
+    PlaybackProcessingData* chain =
+        PlaybackProcessing_Init("CHAIN_RUN", 1, (unsigned)info.samplerate);
     FILE* out = fopen(argv[3], "wb");
     int status = 2;
     if (frames > 0 && chain != NULL && out != NULL && applySettings(argv[1], chain) == 0) {

@@ -58,10 +58,10 @@ int main(int argc, char** argv) {
         printf("identical, %ld samples, peak %.1f dBFS\n", count, 20.0 * log10(peak));
         return 0;
     }
-    printf("%ld of %ld samples differ, first at %ld (%.3f s); largest difference %.3g "
-           "(%.1f dB below full scale) at sample %ld (%.3f s): %.9g against %.9g\n",
-           differ, count, first, first / rate, largest,
-           largest > 0.0 ? -20.0 * log10(largest) : INFINITY, worst, worst / rate, a[worst],
-           b[worst]);
+    printf(
+        "%ld of %ld samples differ, first at %ld (%.3f s); largest difference %.3g "
+        "(%.1f dB below full scale) at sample %ld (%.3f s): %.9g against %.9g\n",
+        differ, count, first, first / rate, largest,
+        largest > 0.0 ? -20.0 * log10(largest) : INFINITY, worst, worst / rate, a[worst], b[worst]);
     return 1;
 }

@@ -77,8 +77,8 @@ static struct image read_ppm(const char* path) {
     }
     at = 2;
     for (i = 0; i < 3; i++) {
-        while (at < size && (data[at] == ' ' || data[at] == '\n' || data[at] == '\r' ||
-                             data[at] == '\t'))
+        while (at < size &&
+               (data[at] == ' ' || data[at] == '\n' || data[at] == '\r' || data[at] == '\t'))
             at++;
         field[i] = 0;
         while (at < size && data[at] >= '0' && data[at] <= '9')
@@ -99,10 +99,15 @@ static uint32_t pixel(const unsigned char* raw, const struct screen* s, unsigned
     const unsigned char* p = raw + (size_t)y * (s->xvirt * s->bpp / 8) + x * s->bpp / 8;
 
     switch (s->bpp) {
-    case 8: return p[0];
-    case 16: return (uint32_t)p[0] | (uint32_t)p[1] << 8;
-    case 24: return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-    default: return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+        case 8:
+            return p[0];
+        case 16:
+            return (uint32_t)p[0] | (uint32_t)p[1] << 8;
+        case 24:
+            return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+        default:
+            return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 |
+                   (uint32_t)p[3] << 24;
     }
 }
 
@@ -253,7 +258,8 @@ int main(int argc, char** argv) {
         raw = frame(argv[2], &s);
         for (y = 0; y < s.yres; y++)
             for (x = 0; x < s.xres; x++)
-                if (pixel(raw, &s, x, y) != (s.bpp == 8 ? bars_index(&s, x, y) : bars_pixel(&s, x, y)))
+                if (pixel(raw, &s, x, y) !=
+                    (s.bpp == 8 ? bars_index(&s, x, y) : bars_pixel(&s, x, y)))
                     differ("bars", x, y, pixel(raw, &s, x, y),
                            s.bpp == 8 ? bars_index(&s, x, y) : bars_pixel(&s, x, y));
     } else if ((!strcmp(cmd, "solid") && argc == 15) || (!strcmp(cmd, "setpix") && argc == 18)) {
@@ -283,10 +289,14 @@ int main(int argc, char** argv) {
             for (x = 0; x < s.xres; x++)
                 for (c = 0; c < 3; c++) {
                     uint32_t p = pixel(raw, &s, x, y);
-                    unsigned want = (((p >> s.off[c]) & ((1u << s.len[c]) - 1)) << (8 - s.len[c])) & 0xff;
+                    unsigned want =
+                        (((p >> s.off[c]) & ((1u << s.len[c]) - 1)) << (8 - s.len[c])) & 0xff;
                     unsigned got = img.rgb[((size_t)y * img.w + x) * 3 + c];
                     if (got != want)
-                        differ(c == 0 ? "grab red" : c == 1 ? "grab green" : "grab blue", x, y, got, want);
+                        differ(c == 0   ? "grab red"
+                               : c == 1 ? "grab green"
+                                        : "grab blue",
+                               x, y, got, want);
                 }
     } else if (!strcmp(cmd, "shown") && argc == 15) {
         struct image dump = read_ppm(argv[2]), grab = read_ppm(argv[3]);
@@ -301,8 +311,10 @@ int main(int argc, char** argv) {
                     size_t at = ((size_t)y * s.xres + x) * 3 + c;
                     unsigned shift = 8 - s.len[c];
                     if (dump.rgb[at] >> shift != grab.rgb[at] >> shift)
-                        differ(c == 0 ? "shown red" : c == 1 ? "shown green" : "shown blue", x, y,
-                               dump.rgb[at], grab.rgb[at]);
+                        differ(c == 0   ? "shown red"
+                               : c == 1 ? "shown green"
+                                        : "shown blue",
+                               x, y, dump.rgb[at], grab.rgb[at]);
                 }
     } else if (!strcmp(cmd, "palette") && argc == 17) {
         struct image dump = read_ppm(argv[2]);
@@ -333,8 +345,10 @@ int main(int argc, char** argv) {
                 continue;
             for (c = 0; c < 3; c++)
                 if (map[i][c] != rgb[c])
-                    differ(c == 0 ? "cmap red" : c == 1 ? "cmap green" : "cmap blue", i, c, map[i][c],
-                           rgb[c]);
+                    differ(c == 0   ? "cmap red"
+                           : c == 1 ? "cmap green"
+                                    : "cmap blue",
+                           i, c, map[i][c], rgb[c]);
         }
         /* What the display shows of each pixel's entry. */
         for (y = 0; y < s.yres; y++)
@@ -343,8 +357,10 @@ int main(int argc, char** argv) {
                 for (c = 0; c < 3; c++) {
                     unsigned got = dump.rgb[((size_t)y * s.xres + x) * 3 + c] >> (8 - bits);
                     if (got != rgb[c] >> (16 - bits))
-                        differ(c == 0 ? "shown red" : c == 1 ? "shown green" : "shown blue", x, y, got,
-                               rgb[c] >> (16 - bits));
+                        differ(c == 0   ? "shown red"
+                               : c == 1 ? "shown green"
+                                        : "shown blue",
+                               x, y, got, rgb[c] >> (16 - bits));
                 }
             }
     } else {
