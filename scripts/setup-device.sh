@@ -88,9 +88,11 @@ for deb in "$apt_dir"/archives/*.deb; do
     *) dpkg-deb -x "$deb" "$new" ;;
   esac
 done
-prepare_kbuild "$new" "$release" "$abi"
-echo "$release" >"$dir/root.new/.lyrane-release"
-echo "$wanted" >"$dir/root.new/.lyrane-packages"
-mv "$dir/root.new" "$dir/root"
+echo "$release" >"$new/.lyrane-release"
+mv "$new" "$dir/root"
+# In place, as the headers' Makefile names the tree by its final path; the
+# stamp comes last, so an interrupted run starts again.
+prepare_kbuild "$dir/root" "$release" "$abi"
+echo "$wanted" >"$stamp"
 rm -rf "$apt_dir"
 echo "setup-device: armhf kernel $release in $dir/root"

@@ -133,8 +133,19 @@ cat "$work/mon.out" >"$work/monitor" &
 mon_reader=$!
 prompts() { grep -o '(qemu)' "$work/monitor" | wc -l; }
 : >"$work/results"
-while IFS= read -r line; do
-    line=${line%$'\r'}
+# Opened for writing too, so that opening never waits for a board that did
+# not start; the board's end is seen by its process instead.
+exec 5<>"$work/res.out"
+partial=
+while :; do
+    if ! IFS= read -r -t 1 chunk <&5; then
+        # A timed-out read keeps what it got of the line.
+        partial+=$chunk
+        kill -0 "$qemu_pid" 2>/dev/null || break
+        continue
+    fi
+    line=$partial${chunk%$'\r'}
+    partial=
     echo "$line" >>"$work/results"
     case $line in
         "SCREENDUMP "*)
@@ -145,7 +156,8 @@ while IFS= read -r line; do
             echo done >"$work/res.in" ;;
         "EXIT "*) break ;;
     esac
-done <"$work/res.out"
+done
+exec 5<&-
 wait "$qemu_pid"
 kill "$mon_reader" 2>/dev/null
 status=$(sed -n 's/^EXIT //p' "$work/results" | tail -n1)
