@@ -26,12 +26,13 @@ check_module() {  # what, module parameters...
     fi
 }
 
-# A node that binds: its default format (a code typed in here), port 4,
-# the mode choice and the mode list; then a clean unbind.
-binds() {  # node, format code
+# A node that binds: its default format (a code typed in here), its display
+# port (or the error binding it gives), the mode choice and the mode list;
+# then a clean unbind.
+binds() {  # node, format code[, port]
     klog >/dev/null
     if echo "$1" >$drv/bind && [ -e "$drv/$1" ]; then
-        check_module "$1: format $2, port 4, modes" bound=1 ifmt="$2"
+        check_module "$1: format $2, port ${3:-4}, modes" bound=1 ifmt="$2" port="${3:-4}"
         echo "$1" >$drv/unbind
         check_module "$1: unbind leaves no lcd" absent=1
     else
@@ -84,6 +85,14 @@ lcd_checks() {
     binds lcd-yvyu16 0x55595659
     binds lcd-vyuy16 0x59555956
     binds lcd-rgb24-suffix 0x33424752
+    binds lcd-ipu0-di0 0x36424752 2
+    binds lcd-ipu0-di1 0x36424752 3
+    binds lcd-ipu1-di1 0x36424752 5
+    # -EINVAL, with its log line.
+    binds lcd-ipu2-di0 0x36424752 -22
+    grep -q 'mxc_lcdif lcd-ipu2-di0: failed to get valid ipu di crtc ipu_id 2, ipu_di 0$' /tmp/klog &&
+        echo "PASS lcd-ipu2-di0: binding logs the missing port" ||
+        echo "FAIL lcd-ipu2-di0: no log line for the missing port"
     refused lcd-rgb "err default_ifmt!" "get lcd of property fail"
     refused lcd-no-disp "get lcd of property fail"
     refused lcd-string-ipu "get lcd of property fail"

@@ -10,7 +10,8 @@
  * On a kernel with a device tree the panel comes from a tree node instead:
  * with bound=1 the module registers nothing and plays the framebuffer driver
  * against the "lcd" that the node's probe registered, expecting ifmt as the
- * node's default format; with absent=1 it only checks that no "lcd" is
+ * node's default format and port as its display port (a negative port: the
+ * error every binding must give); with absent=1 it only checks that no "lcd" is
  * registered. Both print "done" at once.
  */
 #define pr_fmt(fmt) KBUILD_MODNAME ": " fmt
@@ -61,6 +62,9 @@ MODULE_PARM_DESC(absent, "only check that no lcd is registered");
 static uint ifmt = CHECK_RGB666;
 module_param(ifmt, uint, 0444);
 MODULE_PARM_DESC(ifmt, "the panel's default interface format code");
+static int port = 4;
+module_param(port, int, 0444);
+MODULE_PARM_DESC(port, "the panel's display port, or the error its binding gives");
 
 static struct platform_device *check_pdev;
 static bool check_accept_var;
@@ -131,10 +135,14 @@ static void check_bind(struct fb_info *fbi, bool accept, const char *mode_str,
 		accept ? "accepting" : "refusing");
 	check_accept_var = accept;
 	handle = mxc_dispdrv_gethandle("lcd", &setting);
+	if (port < 0) {
+		check(PTR_ERR(handle) == port, "binding refused with the expected error");
+		return;
+	}
 	check(!IS_ERR(handle), "lcd bound");
 	if (IS_ERR(handle))
 		return;
-	check(setting.disp_port == 4, "display port 4 for IPU 1, interface 0");
+	check(setting.disp_port == port, "display port of the IPU and interface");
 	if (mode)
 		check(check_var_is(&fbi->var, mode), mode->name);
 	check(setting.if_fmt == if_fmt, "interface format");
@@ -154,10 +162,12 @@ static void check_bindings(void)
 	fbi->fbops = &check_fbops;
 
 	check_bind(fbi, true, "SEIKO-WVGA", &check_seiko, "SEIKO-WVGA", CHECK_CALLER_FMT);
+	if (port < 0)
+		goto out;
 	check_bind(fbi, false, "SEIKO-WVGA", &check_claa, "CLAA-WVGA", ifmt);
 	/* A computed mode (M: coordinated video timings) that no panel has. */
 	check_bind(fbi, true, "800x480M@60", NULL, NULL, CHECK_CALLER_FMT);
-
+out:
 	if (fbi->modelist.next)
 		fb_destroy_modelist(&fbi->modelist);
 	framebuffer_release(fbi);
