@@ -12,13 +12,15 @@ source scripts/install_missing.sh
 tree=${1:-build/armhf/sysroot}
 
 host_packages=(crossbuild-essential-armhf qemu-user mmdebstrap)
-# Eigen is headers only; the rest are the armhf builds of what we link.
+# Eigen is headers only; the rest are the armhf builds of what we link, and
+# ALSA's aplay, a LADSPA host the plug-in's test runs under qemu-arm.
 target_packages=(
   libc6-dev libstdc++-12-dev
   liblog4cxx-dev libconfig++-dev libconfig-dev
   libboost-dev libboost-program-options-dev
   libsndfile1-dev libevdev-dev libeigen3-dev ladspa-sdk
   libgtest-dev libgmock-dev
+  alsa-utils
 )
 
 install_missing setup-armhf "${host_packages[@]}"

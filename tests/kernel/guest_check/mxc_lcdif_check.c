@@ -6,6 +6,13 @@
  * registry with a real fb_info, and writes one "PASS <check>" or
  * "FAIL <check>" line per check to the kernel log. Unloading it removes the
  * device, which runs the driver's remove, and ends with "done, <n> failed".
+ *
+ * On a kernel with a device tree the panel comes from a tree node instead:
+ * with bound=1 the module registers nothing and plays the framebuffer driver
+ * against the "lcd" that the node's probe registered, expecting ifmt as the
+ * node's default format and port as its display port (a negative port: the
+ * error every binding must give); with absent=1 it only checks that no "lcd" is
+ * registered. Both print "done" at once.
  */
 #define pr_fmt(fmt) KBUILD_MODNAME ": " fmt
 
@@ -45,6 +52,19 @@ static const struct property_entry check_props[] = {
 static const struct pinctrl_map check_pin_maps[] = {
 	PIN_MAP_DUMMY_STATE("mxc_lcdif", "default"),
 };
+
+static bool bound;
+module_param(bound, bool, 0444);
+MODULE_PARM_DESC(bound, "check the lcd registered by a device-tree node");
+static bool absent;
+module_param(absent, bool, 0444);
+MODULE_PARM_DESC(absent, "only check that no lcd is registered");
+static uint ifmt = CHECK_RGB666;
+module_param(ifmt, uint, 0444);
+MODULE_PARM_DESC(ifmt, "the panel's default interface format code");
+static int port = 4;
+module_param(port, int, 0444);
+MODULE_PARM_DESC(port, "the panel's display port, or the error its binding gives");
 
 static struct platform_device *check_pdev;
 static bool check_accept_var;
@@ -115,10 +135,14 @@ static void check_bind(struct fb_info *fbi, bool accept, const char *mode_str,
 		accept ? "accepting" : "refusing");
 	check_accept_var = accept;
 	handle = mxc_dispdrv_gethandle("lcd", &setting);
+	if (port < 0) {
+		check(PTR_ERR(handle) == port, "binding refused with the expected error");
+		return;
+	}
 	check(!IS_ERR(handle), "lcd bound");
 	if (IS_ERR(handle))
 		return;
-	check(setting.disp_port == 4, "display port 4 for IPU 1, interface 0");
+	check(setting.disp_port == port, "display port of the IPU and interface");
 	if (mode)
 		check(check_var_is(&fbi->var, mode), mode->name);
 	check(setting.if_fmt == if_fmt, "interface format");
@@ -138,10 +162,12 @@ static void check_bindings(void)
 	fbi->fbops = &check_fbops;
 
 	check_bind(fbi, true, "SEIKO-WVGA", &check_seiko, "SEIKO-WVGA", CHECK_CALLER_FMT);
-	check_bind(fbi, false, "SEIKO-WVGA", &check_claa, "CLAA-WVGA", CHECK_RGB666);
+	if (port < 0)
+		goto out;
+	check_bind(fbi, false, "SEIKO-WVGA", &check_claa, "CLAA-WVGA", ifmt);
 	/* A computed mode (M: coordinated video timings) that no panel has. */
 	check_bind(fbi, true, "800x480M@60", NULL, NULL, CHECK_CALLER_FMT);
-
+out:
 	if (fbi->modelist.next)
 		fb_destroy_modelist(&fbi->modelist);
 	framebuffer_release(fbi);
@@ -154,8 +180,18 @@ static int __init check_init(void)
 		.id = PLATFORM_DEVID_NONE,
 		.properties = check_props,
 	};
+	struct mxc_dispdrv_setting setting = { };
 	int ret;
 
+	if (absent || bound) {
+		if (absent)
+			check(PTR_ERR(mxc_dispdrv_gethandle("lcd", &setting)) == -ENODEV,
+			      "no lcd registered");
+		else
+			check_bindings();
+		pr_info("done, %d failed\n", check_failed);
+		return 0;
+	}
 	ret = pinctrl_register_mappings(check_pin_maps, ARRAY_SIZE(check_pin_maps));
 	if (ret)
 		return ret;
@@ -175,6 +211,8 @@ static void __exit check_exit(void)
 {
 	struct mxc_dispdrv_setting setting = { };
 
+	if (absent || bound)
+		return;
 	platform_device_unregister(check_pdev);
 	pinctrl_unregister_mappings(check_pin_maps);
 	check(PTR_ERR(mxc_dispdrv_gethandle("lcd", &setting)) == -ENODEV,
