@@ -48,7 +48,6 @@ template <typename T>
 ZIZO_equalizer<T>::~ZIZO_equalizer() {
     removeBiquads();
     delete live;
-    delete reinterpret_cast<Cascade*>(handover.load() & ~kFreshCascade);
 }
 
 template <typename T>
@@ -73,7 +72,7 @@ void ZIZO_equalizer<T>::setEnabled(bool enable) {
 template <typename T>
 void ZIZO_equalizer<T>::reload() {
     requestReload();
-    installPendingCascade();
+    live = handover.take(live);
 }
 
 template <typename T>
@@ -99,14 +98,7 @@ void ZIZO_equalizer<T>::requestReload() {
     // Before the hand-over: run() that takes the new sections also sees
     // that a failed load left the equalizer off.
     runEnabled.store(isEnabled(), std::memory_order_release);
-    handOver(next.release());
-}
-
-template <typename T>
-void ZIZO_equalizer<T>::handOver(Cascade* next) {
-    const std::uintptr_t previous = handover.exchange(
-        reinterpret_cast<std::uintptr_t>(next) | kFreshCascade, std::memory_order_acq_rel);
-    delete reinterpret_cast<Cascade*>(previous & ~kFreshCascade);
+    handover.put(next.release());
 }
 
 template <typename T>
