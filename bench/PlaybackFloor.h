@@ -41,7 +41,7 @@
 #include <string>
 #include <vector>
 
-#include "DenormalFlushGuard.h"
+#include "FlushToZeroMode.h"
 #include "ZIZO_ConfigImport.h"
 
 namespace playback_floor {
@@ -382,7 +382,7 @@ void PlaybackFloor<Nblock>::endOfBlock() {
 template <unsigned int Nblock>
 template <Arithmetic kind>
 void PlaybackFloor<Nblock>::process(const float* in, float* out, std::size_t n) {
-    DenormalFlushGuard flushSubnormals;
+    FlushToZeroMode flushSubnormals;
     const float c1 = sadCoef[0], c2 = sadCoef[1], c3 = sadCoef[2], c4 = sadCoef[3], c5 = sadCoef[4];
     float env = envelope, trk = floorTrack, smo = floorSmooth;
     float s1[kSections], s2[kSections];

@@ -39,8 +39,8 @@
 #include <string>
 #include <vector>
 
-#include "DenormalFlushGuard.h"
 #include "ExternalModuleRegistry.h"
+#include "FlushToZeroMode.h"
 #include "PlaybackFloor.h"
 #include "PlaybackProcessing.h"
 #include "SpeechLikeSignal.h"
@@ -192,14 +192,14 @@ void BM_Path(benchmark::State& state) {
         path.process(burst.data(), scratch.data(), scratch.size());
         input = Eigen::ArrayXf::Zero(second);
         for (int s = 0; s < int(kSilenceBeforeSeconds); ++s) {
-            DenormalFlushGuard flushSubnormals;
+            FlushToZeroMode flushSubnormals;
             path.process(input.data(), output.data(), second);
         }
     }
 
     std::size_t offset = 0, samples = 0;
     for (auto _ : state) {
-        DenormalFlushGuard flushSubnormals;
+        FlushToZeroMode flushSubnormals;
         path.process(input.data() + offset, output.data(), second);
         benchmark::ClobberMemory();
         offset = (offset + second) % std::size_t(input.size());

@@ -26,7 +26,7 @@
 //
 // Floating point: run computes in the caller's floating-point mode. The
 // LADSPA plug-in runs each host buffer in flush-to-zero mode
-// (denormal_flush.h), and the results the tests fix bit for bit are those.
+// (FlushToZeroMode.h), and the results the tests fix bit for bit are those.
 // Under gradual underflow the results are the same as long as no value falls
 // below the smallest normal float (about 1.2e-38); the blocks flush their
 // states that do to zero now and then, so digital silence stays as cheap as

@@ -21,10 +21,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "ConfigFileCheck.h"
+#include "FlushToZeroMode.h"
 #include "PlaybackChainNames.h"
 #include "ladspa_settings.h"
-#include "ConfigFileCheck.h"
-#include "denormal_flush.h"
 #include "playbackprocessing_cwrapper.h"
 
 #define VOID_UNIQUE_ID 5021
@@ -209,11 +209,11 @@ static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
         memset(out, 0, sampleCount * sizeof(LADSPA_Data));
         return;
     }
-    const uint64_t hostMode = denormal_flush_enter();
+    const uint64_t hostMode = FlushToZeroMode_enter();
     for (unsigned long i = 0; i < sampleCount; ++i) {
         PlaybackProcessing_Process(instance->chain, &in[i], &out[i]);
     }
-    denormal_flush_leave(hostMode);
+    FlushToZeroMode_leave(hostMode);
 }
 
 /* Control thread, after the last run; unregisters and releases the chain

@@ -1,6 +1,9 @@
 #include "ExternalModuleRegistry.h"
 
-#include "PlaybackProcessing.h"
+// The chain stays an incomplete type here: a shared pointer destroys what it
+// holds with the deleter its creator stored, so releasing the last reference
+// needs no definition of the chain, and the library's blocks and registry
+// never depend on the chain's folder.
 
 log4cxx::LoggerPtr ExternalModuleRegistryImpl::AC_Registry_logger =
     log4cxx::Logger::getLogger("ZIZO.External_Module_Registry");

@@ -1,26 +1,13 @@
 #include "ZIZO_equalizer.h"
 
-#include <algorithm>
-#include <cmath>
-#include <exception>
 #include <memory>
 #include <utility>
 
-#include "ZIZO_ConfigImport.h"
+#include "EqualizerCoefficientFile.h"
 
 template <typename T>
 log4cxx::LoggerPtr ZIZO_equalizer<T>::AC_Equalizer_logger =
     log4cxx::Logger::getLogger("ZIZO.Equalizer");
-
-namespace {
-
-const char* const kGroupPrefix = "filter_fs_";
-// Type label of float in the "Required vector" record: GCC's
-// typeid(float).name(), written out so that the record's text does not
-// depend on the compiler that builds the library.
-const char* const kFloatTypeLabel = "f";
-
-}  // namespace
 
 template <typename T>
 ZIZO_equalizer<T>::ZIZO_equalizer(const std::string& name, unsigned int Nblock, unsigned int fs,
@@ -48,7 +35,6 @@ template <typename T>
 ZIZO_equalizer<T>::~ZIZO_equalizer() {
     removeBiquads();
     delete live;
-    delete reinterpret_cast<Cascade*>(handover.load() & ~kFreshCascade);
 }
 
 template <typename T>
@@ -73,7 +59,7 @@ void ZIZO_equalizer<T>::setEnabled(bool enable) {
 template <typename T>
 void ZIZO_equalizer<T>::reload() {
     requestReload();
-    installPendingCascade();
+    live = handover.take(live);
 }
 
 template <typename T>
@@ -99,116 +85,42 @@ void ZIZO_equalizer<T>::requestReload() {
     // Before the hand-over: run() that takes the new sections also sees
     // that a failed load left the equalizer off.
     runEnabled.store(isEnabled(), std::memory_order_release);
-    handOver(next.release());
-}
-
-template <typename T>
-void ZIZO_equalizer<T>::handOver(Cascade* next) {
-    const std::uintptr_t previous = handover.exchange(
-        reinterpret_cast<std::uintptr_t>(next) | kFreshCascade, std::memory_order_acq_rel);
-    delete reinterpret_cast<Cascade*>(previous & ~kFreshCascade);
+    handover.put(next.release());
 }
 
 template <typename T>
 int ZIZO_equalizer<T>::loadFilterCoefficients(const std::string& path) {
-    std::unique_ptr<ZIZO_ConfigImport> importer =
-        ZIZO_ConfigImport::make_zizo_configimport(ZIZO_ConfigImport::LIBCONFIG);
-    try {
-        if (importer->import(path) != 0) {
-            return -1;  // the importer has logged the cause
+    ZIZO_Config fields;
+    std::string error;
+    if (!lyrane::importCoefficientFile(path, fields, error)) {
+        if (!error.empty()) {
+            LOG4CXX_ERROR(AC_Equalizer_logger, error);
         }
-    } catch (const std::exception& e) {
-        LOG4CXX_ERROR(AC_Equalizer_logger,
-                      "Exception while importing " << path << ": " << e.what());
-        return -1;
-    } catch (...) {
-        LOG4CXX_ERROR(AC_Equalizer_logger, "Unknown exception while importing " << path << ".");
         return -1;
     }
-
-    ZIZO_Config store = importer->getConfig();
-    const int version = (store.exist<int>("fs") && store.exist<std::vector<T>>("b0")) ? 1 : 2;
+    const int version = lyrane::coefficientFileVersion<T>(fields);
     LOG4CXX_DEBUG(AC_Equalizer_logger, "Import: Detected file version " << version);
-    if (version == 2) {
-        store = store.getGroup(kGroupPrefix + std::to_string(fs) + ".");
-        if (store.size() == 0) {
-            LOG4CXX_ERROR(AC_Equalizer_logger, "Error while importing "
-                                                   << path << ": No data found for sampling rate "
-                                                   << fs);
-            return -1;
-        }
-    }
-
-    if (!store.exist<int>("fs")) {
-        LOG4CXX_ERROR(AC_Equalizer_logger,
-                      "Required field 'fs' of type int not found in file " << path << ".");
+    if (!lyrane::selectFilterSet(fields, version, fs, path, error) ||
+        !lyrane::checkFilterSetFields<T>(fields, fs, path, error)) {
+        LOG4CXX_ERROR(AC_Equalizer_logger, error);
         return -1;
     }
-
-    std::string missing;
-    const bool hasValues = configHasCoefficientVectors<std::vector<T>>(store, missing);
-    std::string missingEmpty;
-    if (!hasValues && !configHasCoefficientVectors<ZIZO_Config::EmptyVector>(store, missingEmpty)) {
-        LOG4CXX_ERROR(AC_Equalizer_logger, "Required vector '"
-                                               << missing << "' of type " << kFloatTypeLabel
-                                               << " not found in file " << path << ".");
+    const lyrane::EqualizerFilterSet<T> set = lyrane::readFilterSet<T>(fields);
+    if (!lyrane::checkFilterSetValues(set, path, error)) {
+        LOG4CXX_ERROR(AC_Equalizer_logger, error);
         return -1;
-    }
-
-    const int fileFs = store.get<int>("fs");
-    if (fileFs < 0 || static_cast<uint32_t>(fileFs) != fs) {
-        LOG4CXX_ERROR(AC_Equalizer_logger, "Samplerate specified in file "
-                                               << path << " (" << fileFs
-                                               << ") does not match lyrane samplerate (" << fs
-                                               << ").");
-        return -1;
-    }
-
-    const T fileGain = store.exist<T>("gain") ? store.get<T>("gain") : T(1);
-    std::vector<T> b0, b1, b2, a1, a2;
-    if (hasValues) {
-        b0 = store.get<std::vector<T>>("b0");
-        b1 = store.get<std::vector<T>>("b1");
-        b2 = store.get<std::vector<T>>("b2");
-        a1 = store.get<std::vector<T>>("a1");
-        a2 = store.get<std::vector<T>>("a2");
-    }
-    // Refused before anything is replaced: a non-finite gain or coefficient
-    // would make every output sample non-finite.
-    if (!std::isfinite(fileGain)) {
-        LOG4CXX_ERROR(AC_Equalizer_logger,
-                      "Gain " << fileGain << " of file " << path << " is not finite.");
-        return -1;
-    }
-    const std::pair<const char*, const std::vector<T>*> columns[] = {
-        {"b0", &b0}, {"b1", &b1}, {"b2", &b2}, {"a1", &a1}, {"a2", &a2}};
-    for (const auto& [column, values] : columns) {
-        const auto bad = std::find_if(values->begin(), values->end(),
-                                      [](T value) { return !std::isfinite(value); });
-        if (bad != values->end()) {
-            LOG4CXX_ERROR(AC_Equalizer_logger,
-                          "Coefficient " << column << "[" << bad - values->begin() << "] = " << *bad
-                                         << " of file " << path << " is not finite.");
-            return -1;
-        }
     }
 
     // From here the stored rows and gain are replaced even if the load still
     // fails below; callers rebuild sections only after a success.
     sections.clear();
-    gain = fileGain;
-    const size_t count = b0.size();
-    if (b1.size() != count || b2.size() != count || a1.size() != count || a2.size() != count) {
+    gain = set.gain;
+    if (!lyrane::buildSectionRows(set, sections)) {
         LOG4CXX_ERROR(AC_Equalizer_logger, "Size of coefficient vectors is inconsistent.");
         return -1;
     }
-
-    sections.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        sections.push_back({b0[i], b1[i], b2[i], a1[i], a2[i]});
-    }
     LOG4CXX_INFO(AC_Equalizer_logger, "Successfully parsed " << path << ". Equalizer consists of "
-                                                             << count << " biquads.");
+                                                             << sections.size() << " biquads.");
     return 0;
 }
 

@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "ZIZO_biquad.h"
+#include "lyrane_detail/TaggedHandoverSlot.h"
 
 template <typename T>
 class ZIZO_equalizer {
@@ -63,7 +64,7 @@ class ZIZO_equalizer {
     // Installs a section set handed over by requestReload() and a pending
     // reset first, so a change acts from the start of a block.
     void run(const T* in, T* out) {
-        installPendingCascade();
+        live = handover.take(live);
         const bool filtering = runEnabled.load(std::memory_order_acquire);
         if (resetRequested.load(std::memory_order_relaxed) &&
             resetRequested.exchange(false, std::memory_order_acquire)) {
@@ -144,24 +145,7 @@ class ZIZO_equalizer {
         std::vector<ZIZO_biquad<T>> biquads;  // held by value: one array to walk
         T gain = T(1);
     };
-    // Tags a Cascade in the hand-over slot as not yet taken by run(); an
-    // untagged one is a replaced set waiting to be freed off the audio thread.
-    static constexpr std::uintptr_t kFreshCascade = 1;
 
-    void installPendingCascade() {
-        std::uintptr_t slot = handover.load(std::memory_order_acquire);
-        if ((slot & kFreshCascade) == 0) {
-            return;
-        }
-        // Fails only when a newer set arrived meanwhile: taken next block.
-        const std::uintptr_t replaced = reinterpret_cast<std::uintptr_t>(live);
-        if (handover.compare_exchange_strong(slot, replaced, std::memory_order_acq_rel)) {
-            live = reinterpret_cast<Cascade*>(slot & ~kFreshCascade);
-        }
-    }
-    // Puts next into the hand-over slot and frees what the slot held: a
-    // replaced set, or a fresh one that run() never took.
-    void handOver(Cascade* next);
     void buildSections(std::vector<ZIZO_biquad<T>>& into) const;
 
     std::string name;
@@ -178,7 +162,9 @@ class ZIZO_equalizer {
     std::vector<std::vector<T>> sections;            // rows b0, b1, b2, a1, a2 as read
     lyrane::SubnormalCheckCountdown subnormalCheck;  // only run() touches it
     Cascade* live;                                   // owned; only run() and the owner touch it
-    std::atomic<std::uintptr_t> handover{0};
+    // From requestReload() to run(); the replaced set is freed by the next
+    // requestReload() or the destructor, never by run().
+    lyrane::detail::TaggedHandoverSlot<Cascade> handover;
 };
 
 extern template class ZIZO_equalizer<float>;

@@ -3,7 +3,7 @@
 #include <ZIZO_Config>
 #include <cmath>
 
-#include "DenormalFlushGuard.h"
+#include "FlushToZeroMode.h"
 #include "LevelMeter.h"
 #include "TuningError.h"
 
@@ -129,7 +129,7 @@ void ChainTrace::run(const std::vector<float>& samples, unsigned int rowBlocks) 
 // The chain's run, step for step: detector on the input, equalizer from
 // input to output, AGC in place with this block's decision, output gain.
 void ChainTrace::runBlock() {
-    DenormalFlushGuard flushSubnormals;
+    FlushToZeroMode flushSubnormals;
     sad->run(in);
     equalizer->run(in.data(), out.data());
     equalized = out;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "DenormalFlushGuard.h"
+#include "FlushToZeroMode.h"
 #include "PlaybackProcessing.h"
 #include "SpeechLikeSignal.h"
 #include "playbackprocessing_cwrapper.h"
@@ -57,7 +57,7 @@ std::vector<float> throughCInterface(const std::vector<float>& x, unsigned int f
     PlaybackProcessing_setEqualizerEnabled(handle, 1);
     std::vector<float> y(x.size());
     for (std::size_t start = 0; start < x.size(); start += kBuffer) {
-        DenormalFlushGuard flushSubnormals;
+        FlushToZeroMode flushSubnormals;
         for (std::size_t i = start; i < start + kBuffer; ++i) {
             PlaybackProcessing_Process(handle, &x[i], &y[i]);
         }
@@ -79,7 +79,7 @@ std::vector<float> throughRun(const std::vector<float>& x, unsigned int Nblock, 
     Eigen::ArrayXf in(Nblock), out(Nblock);
     std::vector<float> y(x.size());
     for (std::size_t start = 0; start < x.size(); start += kBuffer) {
-        DenormalFlushGuard flushSubnormals;
+        FlushToZeroMode flushSubnormals;
         for (std::size_t b = start; b < start + kBuffer; b += Nblock) {
             in = Eigen::Map<const Eigen::ArrayXf>(&x[b], Nblock);
             chain.run(in, out);

@@ -1,7 +1,9 @@
-// The one speech-like test signal of the tests and the chain's benchmark, so
-// that all of them look at the same kind of input; deterministic.
-#ifndef LYRANE_TEST_SPEECHLIKESIGNAL_H
-#define LYRANE_TEST_SPEECHLIKESIGNAL_H
+// The one speech-like signal that the measurements run on, and the tests
+// with them, so that all of them look at the same kind of input;
+// deterministic. Not installed: the target lyrane_speech_like_signal hands
+// it to the measurement programs and the tests.
+#ifndef LYRANE_BENCH_SPEECHLIKESIGNAL_H
+#define LYRANE_BENCH_SPEECHLIKESIGNAL_H
 
 #include <Eigen/Core>
 #include <cmath>
