@@ -60,6 +60,10 @@ void LogCapture::clear() {
     appender->clear();
 }
 
+void LogCapture::emitDeferred() const {
+    DeferredLogThread::drain();
+}
+
 std::vector<LogRecord> LogCapture::records(const std::string& logger) const {
     std::vector<LogRecord> selected;
     for (const auto& record : records()) {
