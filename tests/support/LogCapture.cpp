@@ -60,10 +60,6 @@ void LogCapture::clear() {
     appender->clear();
 }
 
-void LogCapture::emitDeferred() const {
-    DeferredLogThread::drain();
-}
-
 std::vector<LogRecord> LogCapture::records(const std::string& logger) const {
     std::vector<LogRecord> selected;
     for (const auto& record : records()) {

@@ -70,9 +70,6 @@ public:
     // Number of records whose message equals text exactly.
     size_t count(const std::string& text) const;
     void clear();
-    // Emits every deferred record posted so far, on the calling thread, so
-    // that no queue fills however seldom the library's log thread runs.
-    void emitDeferred() const;
 
 private:
     std::shared_ptr<LogCaptureAppender> appender;
