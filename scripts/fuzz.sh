@@ -15,8 +15,15 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DLYRANE_BUILD_KERNEL=OFF -DLYRANE_FUZZ_SECONDS="$seconds" >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target lyrane_fuzzers
 cd "$dir"
+status=0
 if [ -n "$only" ]; then
-  ctest --output-on-failure -L fuzz -R "^fuzz\.${only}\$"
+  ctest --output-on-failure -L fuzz -R "^fuzz\.${only}\$" || status=$?
 else
-  ctest --output-on-failure -L fuzz
+  ctest --output-on-failure -L fuzz || status=$?
 fi
+# Each target's executions and speed, from libFuzzer's closing figures.
+awk '/ Testing: / { name = $3 }
+     /^stat::number_of_executed_units:/ { runs = $2 }
+     /^stat::average_exec_per_sec:/ { printf "%s: %s executions, %s per second\n", name, runs, $2 }' \
+  Testing/Temporary/LastTest.log
+exit "$status"

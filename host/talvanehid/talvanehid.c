@@ -45,12 +45,23 @@ _Static_assert(sizeof(struct talvanehid_device_info) == 2576, "record size");
 _Static_assert(offsetof(struct talvanehid_device_info, version) == 12, "version offset");
 _Static_assert(offsetof(struct talvanehid_device_info, strings) == 16, "strings offset");
 
-static unsigned char erase_cmd[REQUEST_BYTES] = {REQUEST_MARKER, 0x02, 0x5A, 0xC3,
-                                                 0x17,           0x8E, 0x2B, 0x94};
-static unsigned char setled_cmd[REQUEST_BYTES] = {REQUEST_MARKER, 0x03};
-static unsigned char getledlod_cmd[REQUEST_BYTES] = {REQUEST_MARKER, 0x04};
-static unsigned char setcodecio_cmd[REQUEST_BYTES] = {REQUEST_MARKER, 0x05};
-static unsigned char common_answer_cmd[REQUEST_BYTES] = {REQUEST_MARKER, 0x07};
+#define COMMAND_ERASE 0x02
+#define COMMAND_SET_LEDS 0x03
+#define COMMAND_LED_OPEN_DETECTION 0x04
+#define COMMAND_SET_CODEC_IO 0x05
+#define COMMAND_CONTROL 0x07
+#define FIRST_PARAMETER 2
+
+/* The board erases only after this exact confirmation. */
+static const unsigned char erase_confirmation[] = {0x5A, 0xC3, 0x17, 0x8E, 0x2B, 0x94};
+
+/* Each call builds its request in a local of its own: shared request bytes
+ * would let two threads driving two boards send each other's parameters. */
+static void new_request(unsigned char request[REQUEST_BYTES], unsigned char code) {
+    memset(request, 0, REQUEST_BYTES);
+    request[0] = REQUEST_MARKER;
+    request[1] = code;
+}
 
 /* Request helpers: 1 on success, 0 after printing the request's error. */
 
@@ -174,12 +185,26 @@ TALVANEHID_API int getHidDeviceCount(void) {
     }
 }
 
+/* A caller started with standard output closed would otherwise get 1 from
+ * the open, and this library's messages would go into the board. */
+static int above_standard_streams(int fd) {
+    int moved, err;
+
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    err = errno;
+    close(fd);
+    errno = err;
+    return moved;
+}
+
 TALVANEHID_API int openHID(int device_number) {
     char path[32];
     int fd, err;
 
     snprintf(path, sizeof path, HID_NODE_FORMAT, device_number);
-    fd = open(path, O_RDWR);
+    fd = above_standard_streams(open(path, O_RDWR));
     if (fd >= 0)
         return fd;
     /* printf may change errno; %m still formats the open's. */
@@ -252,19 +277,24 @@ TALVANEHID_API int writeDigitalOut(int fd, int output, int value) {
 }
 
 TALVANEHID_API int eraseDevice(int fd) {
-    return send_command(fd, erase_cmd, REQUEST_BYTES);
+    unsigned char request[REQUEST_BYTES];
+
+    new_request(request, COMMAND_ERASE);
+    memcpy(&request[FIRST_PARAMETER], erase_confirmation, sizeof erase_confirmation);
+    return send_command(fd, request, REQUEST_BYTES);
 }
 
 TALVANEHID_API int setLEDs(int fd, unsigned char led1, unsigned char led2, unsigned char led3,
                            unsigned char* answer1, unsigned char* answer2) {
-    unsigned char results[2];
+    unsigned char request[REQUEST_BYTES], results[2];
 
     if (!answer1 || !answer2)
         return 0;
-    setled_cmd[2] = led1;
-    setled_cmd[3] = led2;
-    setled_cmd[4] = led3;
-    if (!run_command(fd, setled_cmd, REQUEST_BYTES) || !read_results(fd, results, 2))
+    new_request(request, COMMAND_SET_LEDS);
+    request[FIRST_PARAMETER] = led1;
+    request[FIRST_PARAMETER + 1] = led2;
+    request[FIRST_PARAMETER + 2] = led3;
+    if (!run_command(fd, request, REQUEST_BYTES) || !read_results(fd, results, 2))
         return 0;
     *answer1 = results[0];
     *answer2 = results[1];
@@ -272,26 +302,34 @@ TALVANEHID_API int setLEDs(int fd, unsigned char led1, unsigned char led2, unsig
 }
 
 TALVANEHID_API int getLedOpenDetection(int fd, unsigned char* detection) {
+    unsigned char request[REQUEST_BYTES];
+
     if (!detection)
         return 0;
-    return run_command(fd, getledlod_cmd, REQUEST_BYTES) &&
-           read_results(fd, detection, LED_OPEN_BYTES);
+    new_request(request, COMMAND_LED_OPEN_DETECTION);
+    return run_command(fd, request, REQUEST_BYTES) && read_results(fd, detection, LED_OPEN_BYTES);
 }
 
 TALVANEHID_API int setCodecIO(int fd, unsigned char value) {
-    setcodecio_cmd[2] = value;
-    return run_command(fd, setcodecio_cmd, REQUEST_BYTES);
+    unsigned char request[REQUEST_BYTES];
+
+    new_request(request, COMMAND_SET_CODEC_IO);
+    request[FIRST_PARAMETER] = value;
+    return run_command(fd, request, REQUEST_BYTES);
 }
 
 TALVANEHID_API int control(int fd, unsigned char command, const unsigned char* data, int length,
                            unsigned char* answer) {
+    unsigned char request[REQUEST_BYTES];
+
     if (length < 0 || length > CONTROL_MAX_DATA || (!data && length > 0) || !answer)
         return -1;
-    common_answer_cmd[2] = command;
-    common_answer_cmd[3] = (unsigned char)length;
+    new_request(request, COMMAND_CONTROL);
+    request[FIRST_PARAMETER] = command;
+    request[FIRST_PARAMETER + 1] = (unsigned char)length;
     if (length > 0)
-        memcpy(&common_answer_cmd[CONTROL_HEADER_BYTES], data, (size_t)length);
-    if (!run_command(fd, common_answer_cmd, length + CONTROL_HEADER_BYTES))
+        memcpy(&request[CONTROL_HEADER_BYTES], data, (size_t)length);
+    if (!run_command(fd, request, length + CONTROL_HEADER_BYTES))
         return -1;
     if (!read_results(fd, answer, 2))
         return -1;

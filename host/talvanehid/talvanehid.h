@@ -12,9 +12,8 @@
  * Every usage reference uses field index 0 and usage code 0x00080000.
  *
  * Commands go out as feature report 1: byte 0 = 0x01, byte 1 = command code,
- * then the command's parameters. The requests are built in program-wide
- * templates, one per command, whose parameter bytes keep the values of the
- * last call. Waiting for an answer sleeps 10 ms, fetches feature report 1
+ * then the command's parameters, the rest zero; each call builds its own
+ * request. Waiting for an answer sleeps 10 ms, fetches feature report 1
  * and reads usage 0 as the status: 1 or 2 busy (wait again, without a limit
  * on the number of rounds), 3 done, anything else failed.
  *
@@ -22,9 +21,10 @@
  * openHID, and "Error: HIDIOCGREPORT", "Error: HIDIOCGUSAGE",
  * "Error: HIDIOCSUSAGE" or "Error: HIDIOCSREPORT" for a failing request.
  *
- * Not thread-safe: the request templates are shared by all callers and
- * rewritten on every call, so calls must not run concurrently from several
- * threads, not even on different descriptors.
+ * Calls on different descriptors may run concurrently from several threads:
+ * the library keeps no state between calls. Calls on one descriptor must
+ * not overlap, since a request and its answer share the board's command
+ * channel.
  */
 #ifndef TALVANEHID_H
 #define TALVANEHID_H
@@ -52,8 +52,8 @@ struct talvanehid_device_info {
 int getHidDeviceCount(void);
 
 /* Opens /dev/usb/hiddev<device_number> read-write. Returns the descriptor,
- * or prints "Can't open <path>: <system error>" and returns the negated
- * errno. */
+ * never 0, 1 or 2 (a closed standard stream keeps its number), or prints "Can't open <path>:
+ * <system error>" and returns the negated errno. */
 int openHID(int device_number);
 
 /* Closes the descriptor: 0, or -1 with errno set. */

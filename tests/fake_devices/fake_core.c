@@ -65,8 +65,11 @@ static int fake_n_devices;
 static struct fake_node fake_nodes[FAKE_MAX_NODES];
 static int fake_n_nodes;
 static struct fake_node* fake_fds[FAKE_MAX_FDS];
+/* Path of each descriptor of an ordinary file, kept while "files log" is on. */
+static char* fake_file_paths[FAKE_MAX_FDS];
 static int fake_log_fd = -1;
 static int fake_sleep_log;
+static int fake_files_log;
 static pthread_once_t fake_symbols_once = PTHREAD_ONCE_INIT;
 static pthread_once_t fake_config_once = PTHREAD_ONCE_INIT;
 /* Recursive: a device module may call fake_log or fake_node_* from inside an
@@ -213,6 +216,8 @@ static void fake_parse_line(char* line, struct fake_node** node) {
         (*node)->kind = fake_strdup(kind);
     } else if (strcmp(key, "sleep") == 0) {
         fake_sleep_log = strcmp(rest, "log") == 0;
+    } else if (strcmp(key, "files") == 0) {
+        fake_files_log = strcmp(rest, "log") == 0;
     } else if (!*node) {
         fake_die("setting before any device line", key);
     } else if (strcmp(key, "backing") == 0) {
@@ -248,6 +253,20 @@ static void fake_find_symbols(void) {
     real_clock_nanosleep = fake_next("clock_nanosleep");
 }
 
+/* The seam's own descriptor moved above 2: a program started with a
+ * standard stream closed must get that number from its own next open, as
+ * it would without the seam, and never write into the seam's log or close
+ * it. */
+static int fake_above_standard_streams(int fd) {
+    int moved;
+
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    real_close(fd);
+    return moved;
+}
+
 /* Reads FAKE_DEVICES_CONFIG and FAKE_DEVICES_LOG into an empty seam. */
 static void fake_configure(void) {
     const char* config = getenv("FAKE_DEVICES_CONFIG");
@@ -257,7 +276,8 @@ static void fake_configure(void) {
     FILE* file;
 
     if (log && *log) {
-        fake_log_fd = real_open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        fake_log_fd = fake_above_standard_streams(
+            real_open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         if (fake_log_fd < 0)
             fake_die("cannot open the log", log);
     }
@@ -288,7 +308,12 @@ static void fake_forget(void) {
     }
     fake_n_nodes = 0;
     memset(fake_fds, 0, sizeof fake_fds);
+    for (int fd = 0; fd < FAKE_MAX_FDS; fd++) {
+        free(fake_file_paths[fd]);
+        fake_file_paths[fd] = NULL;
+    }
     fake_sleep_log = 0;
+    fake_files_log = 0;
     if (fake_log_fd >= 0)
         real_close(fake_log_fd);
     fake_log_fd = -1;
@@ -444,6 +469,28 @@ static int fake_open_node(struct fake_node* node, int flags) {
     return fd;
 }
 
+/* An ordinary file, logged like a node when "files log" is on, so that a
+ * test can check every descriptor the program opens is closed again. */
+static int fake_open_file(int dirfd, const char* path, int flags, mode_t mode) {
+    int fd = real_openat(dirfd, path, flags, mode), err = errno;
+
+    if (!fake_files_log)
+        return fd;
+    if (fd < 0) {
+        fake_log("open %s -> -1 %s", path, fake_errno_name(err));
+    } else {
+        pthread_mutex_lock(&fake_lock);
+        if (fd < FAKE_MAX_FDS) {
+            free(fake_file_paths[fd]);
+            fake_file_paths[fd] = fake_strdup(path);
+        }
+        pthread_mutex_unlock(&fake_lock);
+        fake_log("open %s -> %d", path, fd);
+    }
+    errno = err;
+    return fd;
+}
+
 static mode_t fake_mode(int flags, va_list ap) {
     return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(ap, mode_t) : 0;
 }
@@ -456,7 +503,7 @@ static int fake_openat(int dirfd, const char* path, int flags, mode_t mode) {
     node = fake_node_at(path);
     if (node)
         return fake_open_node(node, flags);
-    return real_openat(dirfd, path, flags, mode);
+    return fake_open_file(dirfd, path, flags, mode);
 }
 
 int open(const char* path, int flags, ...) {
@@ -519,6 +566,7 @@ int __openat64_2(int dirfd, const char* path, int flags) {
 
 int close(int fd) {
     struct fake_node* node;
+    char* file = NULL;
 
     fake_ready();
     node = fake_node_of(fd);
@@ -527,6 +575,14 @@ int close(int fd) {
         fake_fds[fd] = NULL;
         pthread_mutex_unlock(&fake_lock);
         fake_log("close %s", node->path);
+    } else if (fd >= 0 && fd < FAKE_MAX_FDS) {
+        pthread_mutex_lock(&fake_lock);
+        file = fake_file_paths[fd];
+        fake_file_paths[fd] = NULL;
+        pthread_mutex_unlock(&fake_lock);
+        if (file)
+            fake_log("close %s", file);
+        free(file);
     }
     return real_close(fd);
 }

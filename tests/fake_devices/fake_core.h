@@ -27,6 +27,9 @@
  *                               one is given), 0 or absent: every call
  *   sleep log                   (global) sleep calls return at once and are
  *                               logged instead of sleeping
+ *   files log                   (global) opens and closes of ordinary files
+ *                               are logged too, as for nodes, so that a test
+ *                               can check the program closes every file
  *   <key> <value...>            anything else is the node's own setting,
  *                               read by its device module
  *
@@ -38,6 +41,10 @@
  *   sleep <microseconds>
  * A device module's own lines (fake_log) come before the core's line of the
  * same call.
+ *
+ * The log's descriptor never takes 0, 1 or 2, so a program started with a
+ * standard stream closed gets that number from its own next open, as without
+ * the seam.
  *
  * A device module is one small C file in this folder that defines a
  * struct fake_device and registers it with FAKE_DEVICE().

@@ -2,7 +2,8 @@
  * Fake framebuffer, kind "fb". The frame memory is the node's descriptor
  * itself (its backing file, or the anonymous memory file): opening the node
  * grows it, zero-filled, to the virtual screen's size, so mapping that size
- * never faults.
+ * never faults. A size beyond what a file can hold is logged and left
+ * unbacked.
  *
  * Settings (fb_var_screeninfo fields; absent ones are 0):
  *   xres, yres, xres_virtual, yres_virtual, bits_per_pixel   numbers
@@ -18,6 +19,7 @@
  */
 #include <errno.h>
 #include <linux/fb.h>
+#include <stdbool.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -53,13 +55,30 @@ static void fake_fb_var(struct fake_node* node, struct fb_var_screeninfo* var) {
     fake_fb_field(node, "transp", &var->transp);
 }
 
+/* Bytes of the virtual screen, false when they do not fit an off_t: the
+ * settings may describe screens far larger than any memory, to see a program
+ * refuse them. */
+static bool fake_fb_size(const struct fb_var_screeninfo* var, off_t* size) {
+    uint64_t bits, bytes;
+
+    if (__builtin_mul_overflow((uint64_t)var->yres_virtual, (uint64_t)var->xres_virtual, &bits) ||
+        __builtin_mul_overflow(bits, (uint64_t)var->bits_per_pixel, &bits))
+        return false;
+    bytes = bits / 8;
+    *size = (off_t)bytes;
+    return *size >= 0 && (uint64_t)*size == bytes;
+}
+
 static void fake_fb_open(struct fake_node* node, int fd) {
     struct fb_var_screeninfo var;
     struct stat st;
     off_t size;
 
     fake_fb_var(node, &var);
-    size = (off_t)var.yres_virtual * var.xres_virtual * var.bits_per_pixel / 8;
+    if (!fake_fb_size(&var, &size)) {
+        fake_log("fb %s: frame memory too large to back", fake_node_path(node));
+        return;
+    }
     if (fstat(fd, &st) == 0 && st.st_size < size && ftruncate(fd, size) != 0)
         fake_log("fb %s: cannot size the frame memory to %lld bytes", fake_node_path(node),
                  (long long)size);

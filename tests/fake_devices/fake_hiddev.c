@@ -20,6 +20,8 @@
  *                         fetch gets the first value, the last one repeats
  *                         (default 3, done)
  *   answer <bytes...>     usages 2 on of the command channel after a fetch
+ *   answer echo           usages 2 on repeat bytes 2 on of the last request
+ *                         sent, so a caller can check its own request arrived
  *
  * Log lines: "hiddev GDEVINFO", "hiddev GSTRING <k>",
  * "hiddev GREPORT <type> <id>", "hiddev SREPORT <type> <id>" (for output 1
@@ -54,7 +56,8 @@ struct hiddev_board {
     struct hiddev_report reports[4]; /* input 1, input 2, output 1, feature 1 */
     int status[HIDDEV_MAX_STATUS];
     int n_status;
-    int round; /* fetches of the command channel since the last request */
+    int round;    /* fetches of the command channel since the last request */
+    int sent[48]; /* the command channel as last sent */
 };
 
 /* Blank-separated C numbers of a setting, at most max; how many were read. */
@@ -171,7 +174,11 @@ static void hiddev_answer(struct fake_node* node, struct hiddev_board* board,
     int answer[46] = {0};
 
     board->round++;
-    hiddev_numbers(node, "answer", answer, 46);
+    if (strcmp(fake_node_get(node, "answer") ? fake_node_get(node, "answer") : "", "echo") == 0)
+        for (int i = 0; i < 46; i++)
+            answer[i] = board->sent[2 + i];
+    else
+        hiddev_numbers(node, "answer", answer, 46);
     channel->values[0] = board->status[round];
     channel->values[1] = 0;
     for (int i = 0; i < 46; i++)
@@ -201,9 +208,10 @@ static int hiddev_report_request(struct fake_node* node, unsigned long request,
         return 0;
     }
     fake_log("hiddev %s %u %u", name, report->type, report->id);
-    if (report->type == HID_REPORT_TYPE_FEATURE && request == HIDIOCSREPORT)
+    if (report->type == HID_REPORT_TYPE_FEATURE && request == HIDIOCSREPORT) {
         board->round = 0;
-    else if (report->type == HID_REPORT_TYPE_FEATURE)
+        memcpy(board->sent, report->values, sizeof board->sent);
+    } else if (report->type == HID_REPORT_TYPE_FEATURE)
         hiddev_answer(node, board, report);
     return 0;
 }

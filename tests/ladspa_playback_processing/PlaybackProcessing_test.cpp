@@ -6,6 +6,7 @@
 #include <ZIZO_Config>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -551,6 +552,11 @@ bool ducked(const LogCapture& log) {
 // Feeds signal to processBlock(start) block by block while a consumer
 // pulls, and expects no allocation on either thread after warmUp, at least
 // one reduction of the maximum gain and a duck record.
+//
+// The consumer is waited for, with a bound, before it stops: on a loaded
+// machine it may not have run at all yet, and the FIFO then still holds more
+// than the silence threshold. (The duck record needs no wait: reading the
+// capture emits every deferred record first.)
 template <typename ProcessBlock>
 void expectNothingAllocated(const std::shared_ptr<PlaybackProcessing>& chain,
                             const Eigen::ArrayXf& signal, Eigen::Index warmUp,
@@ -565,6 +571,9 @@ void expectNothingAllocated(const std::shared_ptr<PlaybackProcessing>& chain,
         count.add(start >= warmUp, heap::threadAllocations() - before,
                   chain->getAgcMaxGainDb() != maxGainBefore);
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (consumer.pulled() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     consumer.stop();
     EXPECT_EQ(count.total, 0);
     EXPECT_GE(count.reductions, 1);

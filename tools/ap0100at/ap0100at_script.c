@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ap0100at_ioctl.h"
+#include "standard_streams.h"
 
 #define LINE_DONE 0
 #define LINE_FAILED (-1)
@@ -393,6 +394,7 @@ int ap0100at_tool_run(enum ap0100at_dialect dialect, const char* device_path,
                       const char* script_path) {
     struct ap0100at_session session = {dialect, -1, stdout, stderr};
     FILE* script = stdin;
+    const unsigned closed = reserve_standard_streams();
     int status;
 
     session.device_fd = open_device(device_path);
@@ -400,8 +402,10 @@ int ap0100at_tool_run(enum ap0100at_dialect dialect, const char* device_path,
         perror("open(<cam>");
         return 1;
     }
-    if (script_path) {
-        script = fopen(script_path, "r");
+    if (script_path || (closed & STANDARD_INPUT_CLOSED)) {
+        /* A closed standard input is a script that cannot be opened. */
+        errno = EBADF;
+        script = script_path ? fopen(script_path, "r") : NULL;
         if (!script) {
             perror("fopen()");
             close(session.device_fd);

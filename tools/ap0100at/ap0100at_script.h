@@ -43,10 +43,12 @@ int ap0100at_run_script(const struct ap0100at_session* session, FILE* script);
 
 /* The whole program: opens the device (read-write, never as controlling
  * terminal) and the script (standard input when script_path is NULL), runs
- * it on stdout and stderr, closes both. Returns the exit status: 0 at the
- * end of the script; 1 when the device cannot be opened ("open(<cam>:
- * <error>", also for a NULL device_path), the script cannot be opened
- * ("fopen(): <error>"), or ap0100at_run_script fails. */
+ * it on stdout and stderr, closes both. Closed standard streams are held
+ * first (reserve_standard_streams), so the device never takes their place.
+ * Returns the exit status: 0 at the end of the script; 1 when the device
+ * cannot be opened ("open(<cam>: <error>", also for a NULL device_path), the
+ * script cannot be opened ("fopen(): <error>", also for a closed standard
+ * input with script_path NULL), or ap0100at_run_script fails. */
 int ap0100at_tool_run(enum ap0100at_dialect dialect, const char* device_path,
                       const char* script_path);
 

@@ -22,6 +22,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "standard_streams.h"
+
 /* Fixed-width fields only: the same record on the 32-bit device and on a
  * 64-bit host. */
 _Static_assert(sizeof(struct fb_var_screeninfo) == 160, "screen information is 160 bytes");
@@ -167,6 +169,25 @@ static unsigned shortest_channel(const struct fb_var_screeninfo* v) {
     return v->blue.length < m ? v->blue.length : m;
 }
 
+/* The frame's length in bytes, and through line_bytes that of one line.
+ * Both products are checked in 64 bits: sizes come from the driver and may
+ * use all 32 bits, and a product that wrapped (in size_t on the 32-bit
+ * device, in 64 bits for the whole frame) would map a small frame that the
+ * loops then run past. A frame larger than half the address space could
+ * never be mapped, so it is refused like the other screens this tool cannot
+ * handle. The depth is a whole number of bytes (check_format), so
+ * xres_virtual * bpp / 8 equals xres_virtual * (bpp / 8). */
+static uint64_t frame_length(const struct fb_var_screeninfo* v, size_t* line_bytes) {
+    const uint64_t line = (uint64_t)v->xres_virtual * (v->bits_per_pixel / 8);
+    uint64_t length;
+
+    if (__builtin_mul_overflow(line, (uint64_t)v->yres_virtual, &length) || length > SIZE_MAX / 2)
+        refuse("virtual screen %ux%u at %u bpp too large to map", v->xres_virtual, v->yres_virtual,
+               v->bits_per_pixel);
+    *line_bytes = (size_t)line;
+    return length;
+}
+
 static void close_display(struct display* d) {
     if (d->mem)
         munmap(d->mem, d->length);
@@ -191,10 +212,7 @@ static bool open_display(const char* fbdev, struct display* d) {
         return false;
     }
     check_format(&d->var);
-    d->line_bytes = (size_t)d->var.xres_virtual * d->var.bits_per_pixel / 8;
-    length = (uint64_t)d->var.yres_virtual * d->line_bytes;
-    if (length > SIZE_MAX / 2)
-        refuse("virtual screen %ux%u too large to map", d->var.xres_virtual, d->var.yres_virtual);
+    length = frame_length(&d->var, &d->line_bytes);
     d->length = (size_t)length;
     d->mem = mmap(NULL, d->length, PROT_READ | PROT_WRITE, MAP_SHARED, d->fd, 0);
     if (d->mem == MAP_FAILED) {
@@ -296,6 +314,7 @@ static uint32_t raw_colour(const char* text) {
 struct settings {
     const char* fbdev;
     uint32_t x, y;
+    bool stdout_closed; /* "-" then names no output at all */
 };
 
 static bool solid(const struct settings* s, const char* colour) {
@@ -394,10 +413,16 @@ static void write_all(int fd, const uint8_t* data, size_t size) {
 }
 
 /* A new grab file gets mode 0666 less the umask, like any file a shell
- * redirection creates. */
-static int open_grab_file(const char* fname) {
-    if (strcmp(fname, "-") == 0)
+ * redirection creates. A closed standard output fails like a file that
+ * cannot be opened. */
+static int open_grab_file(const struct settings* s, const char* fname) {
+    if (strcmp(fname, "-") == 0) {
+        if (s->stdout_closed) {
+            errno = EBADF;
+            return -1;
+        }
         return dup(STDOUT_FILENO);
+    }
     return open(fname, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 }
 
@@ -417,7 +442,7 @@ static bool grab(const struct settings* s, const char* fname) {
         check_grab_field("green", &d.var.green);
         check_grab_field("blue", &d.var.blue);
     }
-    out = open_grab_file(fname);
+    out = open_grab_file(s, fname);
     if (out < 0) {
         fprintf(stderr, "Can not open output file: %s\n", strerror(errno));
     } else if (d.var.bits_per_pixel == 8) {
@@ -657,6 +682,8 @@ int main(int argc, char** argv) {
     struct settings s = {.fbdev = "/dev/fb0"};
     bool acted = false, failed = false;
     int id;
+
+    s.stdout_closed = reserve_standard_streams() & STANDARD_OUTPUT_CLOSED;
 
     opterr = 0;
     /* '+': stop at the first operand, which is refused like an unknown

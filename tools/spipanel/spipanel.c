@@ -14,6 +14,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "standard_streams.h"
+
 /* The transfer record carries its buffer addresses in 64-bit fields, so the
  * record and the request code made from its size are the same for a 32-bit
  * program on the device and a 64-bit one on a host. */
@@ -225,6 +227,7 @@ int main(int argc, char* argv[]) {
     };
     int fd;
 
+    reserve_standard_streams();
     parse_options(argc, argv, &settings);
     fd = open(settings.device, O_RDWR);
     if (fd < 0)

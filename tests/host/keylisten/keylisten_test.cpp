@@ -165,6 +165,22 @@ TEST(KeyListen, StopFromAnotherThread) {
                                  "DEBUG Exit native keyboard listener"}));
 }
 
+// stop while the library replays dropped events: the replay ends after the
+// event in hand, and nothing it has not read yet is published.
+TEST(KeyListen, StopDuringASyncReplayEndsIt) {
+    script({event(LIBEVDEV_READ_STATUS_SYNC, EV_KEY, KEY_B, 1),
+            event(LIBEVDEV_READ_STATUS_SYNC, EV_KEY, KEY_B, 0, 1),
+            event(LIBEVDEV_READ_STATUS_SYNC, EV_KEY, KEY_C, 1), status(-EAGAIN), key(KEY_A, 1)});
+    std::thread listener([] { registerCallback(kDevice, onEvent, onLog); });
+    standin_wait_held();
+    stop();
+    standin_release();
+    listener.join();
+    EXPECT_EQ(received, (Records{"DEBUG Start native keyboard listener", "INFO Sync events",
+                                 "KEY_B 48 1", "DEBUG Exit native keyboard listener"}));
+    EXPECT_EQ(standin_recorded()->reads, 2);
+}
+
 // A loop going round without any event in between (a device that keeps
 // answering "try again") notices a stop from another thread by itself.
 TEST(KeyListen, StopEndsALoopThatNeverWaits) {

@@ -5,8 +5,10 @@
 #include <linux/hiddev.h>
 #include <sys/ioctl.h>
 #include <talvanehid.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TempDir.h"
@@ -335,6 +338,48 @@ TEST_F(Board, RequestsStayApart) {
     EXPECT_EQ(readLog(), sent({0x01, 0x07, 0x11, 2, 0xee, 0xef}, false) + waited({3}) +
                              read(2, {1, 2, 0, 0}) + sent({0x01, 0x03, 1, 2, 3}) + waited({3}) +
                              read(2, {1, 2}));
+}
+
+// With standard output closed, the board must not take descriptor 1: the
+// library's messages would go into it.
+TEST_F(Board, OpenNeverTakesAClosedStandardStream) {
+    start("device /dev/usb/hiddev0 hiddev\n");
+    fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    close(STDOUT_FILENO);
+    const int fd = openHID(0);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_GT(fd, STDERR_FILENO);
+    EXPECT_EQ(closeHID(fd), 0);
+}
+
+// Two threads drive two boards at once, each call with arguments of its
+// own; each board echoes the request it received, which must be the
+// caller's.
+TEST_F(Board, TwoThreadsOnTwoBoardsSendTheirOwnRequests) {
+    start(
+        "device /dev/usb/hiddev0 hiddev\nanswer echo\n"
+        "device /dev/usb/hiddev1 hiddev\nanswer echo\n");
+    const int fds[2] = {open(0), open(1)};
+    std::atomic<int> wrong{0};
+    auto drive = [&](int board) {
+        for (int i = 0; i < 100; i++) {
+            const auto tag = static_cast<unsigned char>(board * 128 + i);
+            unsigned char a = 0, b = 0, answer[46] = {};
+            std::vector<unsigned char> data(40, tag);
+            if (setLEDs(fds[board], tag, static_cast<unsigned char>(~tag), 0, &a, &b) != 1 ||
+                a != tag || b != static_cast<unsigned char>(~tag))
+                wrong++;
+            if (control(fds[board], tag, data.data(), 40, answer) != 0 || answer[0] != tag ||
+                answer[1] != 40 || std::vector<unsigned char>(&answer[2], &answer[42]) != data)
+                wrong++;
+        }
+    };
+    std::thread other(drive, 1);
+    drive(0);
+    other.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

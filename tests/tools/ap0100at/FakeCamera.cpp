@@ -44,7 +44,7 @@ static void redirect(const std::string& path, int flags, int fd) {
 }
 
 ToolRun FakeCamera::program(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& input) {
+                            const std::string& input, int closedStream) {
     const std::string in = tmp.write("stdin", input);
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -62,6 +62,8 @@ ToolRun FakeCamera::program(const std::string& program, const std::vector<std::s
         redirect(in, O_RDONLY, 0);
         redirect(out, O_WRONLY | O_CREAT | O_TRUNC, 1);
         redirect(err, O_WRONLY | O_CREAT | O_TRUNC, 2);
+        if (closedStream >= 0)
+            close(closedStream);
         execve(command.path.c_str(), argvPointers.data(), envPointers.data());
         _exit(127);
     }

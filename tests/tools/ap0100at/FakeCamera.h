@@ -26,9 +26,10 @@ class FakeCamera {
     // The script written to a file and named after the device.
     ToolRun apply(const std::string& script);
     ToolRun run(const std::string& script);
-    // Any arguments; the script text on standard input.
+    // Any arguments; the script text on standard input. A closedStream of
+    // 0, 1 or 2 starts the program with that descriptor closed.
     ToolRun program(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& input);
+                    const std::string& input, int closedStream = -1);
     static std::string applyProgram();
     static std::string runProgram();
 

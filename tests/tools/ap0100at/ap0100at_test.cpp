@@ -4,6 +4,10 @@
 // code, 8 parameters, 2 zero bytes, parameter count, response count, result,
 // 8 response words; all little-endian.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "FakeCamera.h"
 
@@ -16,6 +20,13 @@ std::string zeros(int count) {
     for (int i = 0; i < count; i++)
         text += " 00";
     return text;
+}
+
+std::string fileContent(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 const std::string kFirstWrite = "0x400c6121 10 00 10 00 01 00 00 00 ff ff ff ff -> 0";
@@ -270,6 +281,34 @@ TEST(Ap0100at, InvocationDeviceFirstScriptSecondOrStandardInput) {
     EXPECT_EQ(noDevice.status, 1);
     EXPECT_EQ(noDevice.err, "open(<cam>: No such file or directory\n");
     EXPECT_EQ(camera.calls().size(), 4u);
+}
+
+// The device never takes the place of a closed standard stream: a closed
+// standard input is a script that cannot be opened (the device's content
+// is never run as one), and no output or message goes into the device.
+TEST(Ap0100at, ClosedStandardStreamsNeverBecomeTheDevice) {
+    for (const std::string& program : {FakeCamera::applyProgram(), FakeCamera::runProgram()}) {
+        SCOPED_TRACE(program);
+        FakeCamera probe;
+        const std::string content = "write reg=0x10,1\nreg=0x10,1\n";
+        const std::string backing = probe.dir().write("device", content);
+        FakeCamera camera("backing " + backing + "\n");
+        ToolRun noInput = camera.program(program, {FakeCamera::kDevice}, "", STDIN_FILENO);
+        EXPECT_EQ(noInput.status, 1);
+        EXPECT_EQ(noInput.err, "fopen(): Bad file descriptor\n");
+        EXPECT_EQ(camera.calls(), Calls{});
+
+        const bool apply = program == FakeCamera::applyProgram();
+        const std::string query = apply ? "?reg=0x20\n" : "read reg=0x20,0\n";
+        ToolRun noOutput =
+            camera.program(program, {FakeCamera::kDevice}, query + "bad\n", STDOUT_FILENO);
+        ToolRun noErrors =
+            camera.program(program, {FakeCamera::kDevice}, query + "bad\n", STDERR_FILENO);
+        EXPECT_EQ(noOutput.status, 1);
+        EXPECT_EQ(noErrors.status, 1);
+        EXPECT_EQ(camera.calls().size(), 2u);
+        EXPECT_EQ(fileContent(backing), content) << "nothing was written into the device";
+    }
 }
 
 // A line shorter than the read keyword leaves the previous, longer line's

@@ -65,7 +65,8 @@ static std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-Outcome FakeFramebuffer::run(const std::vector<std::string>& args, const std::string& stdin_path) {
+Outcome FakeFramebuffer::run(const std::vector<std::string>& args, const std::string& stdin_path,
+                             int closed_stream) {
     const std::string out = scratch.file("out"), err = scratch.file("err"),
                       log = scratch.file("log");
     scratch.write("frame", std::string(memory.begin(), memory.end()));
@@ -85,6 +86,8 @@ Outcome FakeFramebuffer::run(const std::vector<std::string>& args, const std::st
     posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (closed_stream >= 0)
+        posix_spawn_file_actions_addclose(&actions, closed_stream);
     pid_t pid;
     int rc = posix_spawn(&pid, command.path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);

@@ -46,8 +46,11 @@ class FakeFramebuffer {
     // Frame memory of the whole virtual screen, every byte fill.
     void fill(uint8_t fill);
     std::vector<uint8_t>& frame() { return memory; }
-    // Writes frame() to the backing file; read back after each run.
-    Outcome run(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null");
+    // Writes frame() to the backing file; read back after each run. A
+    // closed_stream of 0, 1 or 2 starts the program with that descriptor
+    // closed (its output is then empty).
+    Outcome run(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null",
+                int closed_stream = -1);
     // The 8-bpp palette lines of the log ("cmap ...").
     std::vector<std::string> cmapLog(const Outcome& run) const;
 

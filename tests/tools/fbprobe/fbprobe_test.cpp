@@ -97,6 +97,33 @@ TEST(FbprobeGrab, DashWritesToStandardOutput) {
     EXPECT_EQ(run.out, ppm("P6\n2 1\n255\n", {0, 0, 0xf8, 0xf8, 0, 0xf8}));
 }
 
+// Every descriptor on a file is closed again, and with a standard stream
+// closed neither the image nor a message ever goes into the device.
+TEST(FbprobeGrab, ClosesItsFileAndNeverWritesIntoTheDevice) {
+    const Screen s = rgb565(2, 1, 2, 1);
+    FakeFramebuffer fb(s, "files log\n");
+    const std::string image = fb.dir().file("image.ppm");
+    fb.fill(0x5a);
+    Outcome run = fb.run({"--grab", image, "--grab", image});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "close " + image), 2);
+    EXPECT_EQ(opens(run, image), 2);
+
+    run = fb.run({"--grab", "-", "--solid", "0x0102"}, "/dev/null", STDOUT_FILENO);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "Grabbing from a fb-display with 2x1 (16bpp) [virtual 2x1]\n"
+              "Can not open output file: Bad file descriptor\n"
+              "Filling fb-display with 2x1 (16bpp) with solid color of 00000102\n");
+    EXPECT_EQ(fb.frame(), Bytes({2, 1, 2, 1})) << "the later fill still runs";
+
+    fb.fill(0x5a);
+    run = fb.run({"--grab", image, "--grab", "-"}, "/dev/null", STDERR_FILENO);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(fb.frame(), Bytes(4, 0x5a)) << "no message went into the frame";
+    EXPECT_EQ(run.out, ppm("P6\n2 1\n255\n", {0x58, 0x48, 0xd0, 0x58, 0x48, 0xd0}));
+}
+
 TEST(FbprobeGrab, RefusedFormatsAndFailuresStopOrFailWithTheirMessage) {
     const std::string name = "image.ppm";
     {
@@ -333,6 +360,48 @@ TEST(FbprobeFailures, FailedActionIsSkippedLaterOnesRunAndStatusIsOne) {
     Outcome run = fb.run({"--fb", "/dev/fb1"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "open(/dev/fb1): No such file or directory\n");
+}
+
+// A frame whose length does not fit the address space is refused before it
+// is mapped; a length that wrapped would map a small frame and let every
+// action write far past it.
+TEST(FbprobeFailures, FrameTooLargeToMapIsRefusedBeforeMapping) {
+    std::vector<Screen> screens{
+        // 0xffffffff lines of 0x80000001 16-bit pixels: 2^64 + 4 GiB - 2 bytes.
+        {1, 1, 0x80000001, 0xffffffff, 16, {11, 5, 0}, {5, 6, 0}, {0, 5, 0}},
+        {1, 1, 0xffffffff, 0x80000001, 16, {11, 5, 0}, {5, 6, 0}, {0, 5, 0}},
+        {4, 4, 0xffffffff, 0xffffffff, 32, {16, 8, 0}, {8, 8, 0}, {0, 8, 0}},
+    };
+    if (sizeof(size_t) == 4) {
+        // 2^27 + 1 pixels at 32 bpp: a line of 2^32 + 32 bits, 4 bytes once
+        // wrapped in 32 bits; and a frame just over half the address space.
+        screens.push_back({1, 1, 0x08000001, 16, 32, {16, 8, 0}, {8, 8, 0}, {0, 8, 0}});
+        screens.push_back({1, 1, 0x4000, 0x8000, 32, {16, 8, 0}, {8, 8, 0}, {0, 8, 0}});
+    }
+    for (const Screen& screen : screens) {
+        for (const std::vector<std::string>& action :
+             {std::vector<std::string>{"--y", "1", "--setpix", "0x1234"},
+              {"--bars"},
+              {"--solid", "0x1234"}}) {
+            SCOPED_TRACE(std::to_string(screen.xres_virtual) + "x" +
+                         std::to_string(screen.yres_virtual) + " " + action.front());
+            FakeFramebuffer fb(rgb565(1, 1, 1, 1), "", "/dev/fb1");
+            fb.addDevice("/dev/fb0", "fb", screen);
+            std::vector<std::string> args = action;
+            args.insert(args.end(), {"--fb", "/dev/fb1", "--solid", "1"});
+            Outcome run = fb.run(args);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "fbprobe: virtual screen " + std::to_string(screen.xres_virtual) +
+                                   "x" + std::to_string(screen.yres_virtual) + " at " +
+                                   std::to_string(screen.bits_per_pixel) +
+                                   " bpp too large to map\n");
+            EXPECT_EQ(
+                std::count_if(run.log.begin(), run.log.end(),
+                              [](const std::string& line) { return line.rfind("mmap", 0) == 0; }),
+                0);
+            EXPECT_EQ(opens(run, "/dev/fb1"), 0) << "nothing after it runs";
+        }
+    }
 }
 
 TEST(FbprobeFailures, UnsupportedFormatsStopWithStatusOne) {

@@ -48,12 +48,15 @@ struct ScratchDir {
 };
 
 int spawnAndWait(const TargetCommand& command, const std::string& outPath,
-                 const std::string& errPath) {
+                 const std::string& errPath, int closedStream) {
     std::vector<char*> argvPtrs = cStrings(command.argv), envPtrs = cStrings(command.env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (closedStream >= 0) {
+        posix_spawn_file_actions_addclose(&actions, closedStream);
+    }
     pid_t pid;
     int rc =
         posix_spawn(&pid, command.path.c_str(), &actions, nullptr, argvPtrs.data(), envPtrs.data());
@@ -70,7 +73,8 @@ int spawnAndWait(const TargetCommand& command, const std::string& outPath,
 
 }  // namespace
 
-SpipanelRun runSpipanel(const std::vector<std::string>& args, const std::string& config) {
+SpipanelRun runSpipanel(const std::vector<std::string>& args, const std::string& config,
+                        int closedStream) {
     ScratchDir dir;
     const std::string configPath = dir.path + "/devices.cfg", logPath = dir.path + "/devices.log",
                       outPath = dir.path + "/out", errPath = dir.path + "/err";
@@ -83,7 +87,8 @@ SpipanelRun runSpipanel(const std::vector<std::string>& args, const std::string&
     argv.insert(argv.end(), args.begin(), args.end());
 
     SpipanelRun run;
-    run.status = spawnAndWait(targetCommand(SPIPANEL_PROGRAM, argv, env), outPath, errPath);
+    run.status =
+        spawnAndWait(targetCommand(SPIPANEL_PROGRAM, argv, env), outPath, errPath, closedStream);
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     run.log = linesOf(readFile(logPath));

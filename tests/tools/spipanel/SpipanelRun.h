@@ -21,7 +21,9 @@ struct SpiTransfer {
 // Runs spipanel (argv[0] "spipanel") with args. config holds the fake
 // devices' configuration lines; sleeps are logged, never slept. Throws
 // std::runtime_error when the run cannot be set up.
-SpipanelRun runSpipanel(const std::vector<std::string>& args, const std::string& config);
+// A closedStream of 0, 1 or 2 starts it with that descriptor closed.
+SpipanelRun runSpipanel(const std::vector<std::string>& args, const std::string& config,
+                        int closedStream = -1);
 
 // The transfers of a log, in order.
 std::vector<SpiTransfer> transfersIn(const std::vector<std::string>& log);

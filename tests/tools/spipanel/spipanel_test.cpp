@@ -2,10 +2,13 @@
 // order, what the program prints and how it ends.
 #include <gtest/gtest.h>
 #include <linux/spi/spidev.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -286,6 +289,25 @@ INSTANTIATE_TEST_SUITE_P(Arguments, SpipanelRefusedNumber,
                                          NamedArgs{"bits_trailing_text", {"-b", "16x"}},
                                          NamedArgs{"speed_empty", {"--speed", ""}}),
                          byName<NamedArgs>);
+
+// With a standard stream closed, the device must not take its number: the
+// settings printed, and the failure message, would be written to the bus.
+TEST(Spipanel, ClosedStandardStreamsNeverBecomeTheDevice) {
+    const std::string backing =
+        std::filesystem::temp_directory_path() / ("spipanel-device-" + std::to_string(getpid()));
+    for (int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        SCOPED_TRACE(stream);
+        std::ofstream{backing};
+        const auto run = runSpipanel({},
+                                     "device /dev/spidev4.0 spidev\nbacking " + backing + "\n" +
+                                         failIoctl(SPI_IOC_MESSAGE(1), 3),
+                                     stream);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(transfersIn(run.log).size(), 2u);
+        EXPECT_EQ(std::filesystem::file_size(backing), 0u) << "nothing was written to the device";
+    }
+    std::filesystem::remove(backing);
+}
 
 TEST(Spipanel, TheLargestValueOfEachFieldGoesThroughUntouched) {
     const auto run = runSpipanel({"-s", "4294967295", "-d", "65535", "-b", "255"}, kPanel);
