@@ -1,3 +1,6 @@
+#ifndef ZIZO_BIQUAD_H
+#define ZIZO_BIQUAD_H
+
 // One second-order recursive filter section, the building block of the
 // equalizer cascade.
 //
@@ -20,8 +23,6 @@
 // - No lock: one thread at a time per section.
 //
 // Instantiated for float only (ZIZO_biquad.cpp).
-#ifndef ZIZO_BIQUAD_H
-#define ZIZO_BIQUAD_H
 
 #include <log4cxx/logger.h>
 
@@ -30,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "SubnormalStates.h"
+#include "lyrane_detail/SubnormalStates.h"
 
 template <typename T>
 class ZIZO_biquad {

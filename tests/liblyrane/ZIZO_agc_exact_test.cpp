@@ -1,6 +1,5 @@
-// The AGC's results against the plain formulas, bit for bit: the bounds of
-// the cheap logarithm, the gain law computed from them, and whole runs of
-// the block against a per-sample model written straight from the formulas.
+// Whole runs of the AGC against a per-sample model written from the
+// formulas, bit for bit.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,15 +10,10 @@
 #include <random>
 #include <string>
 
+#include "AgcLevelBins.h"
 #include "ZIZO_agc.h"
 
 namespace {
-
-float ofBits(uint32_t bits) {
-    float x;
-    std::memcpy(&x, &bits, sizeof x);
-    return x;
-}
 
 uint32_t bitsOf(float x) {
     uint32_t bits;
@@ -27,96 +21,7 @@ uint32_t bitsOf(float x) {
     return bits;
 }
 
-const uint32_t kSmallestNormalBits = 0x00800000u;
-const uint32_t kInfinityBits = 0x7f800000u;
-
-// Checks low <= 20 log10f(level) <= high; returns false on the first miss.
-bool boundsHold(uint32_t bits) {
-    const float level = ofBits(bits);
-    float low = 0.0f;
-    float high = 0.0f;
-    if (!ZIZO_agc::levelDbBounds(level, low, high)) {
-        ADD_FAILURE() << "no bounds for " << level;
-        return false;
-    }
-    const float db = 20.0f * std::log10(level);
-    if (!(low <= db && db <= high)) {
-        ADD_FAILURE() << "level " << level << " (bits " << bits << "): " << db << " outside ["
-                      << low << ", " << high << "]";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
-
-// Every float from 2^-20 (-120 dBFS, far below the -96 dB floor) to 2^6
-// (+36 dBFS), where the level follower lives, and every 61st float of the
-// whole positive normal range.
-TEST(ZIZO_agc_exact, LevelDbBoundsHoldForEveryLevel) {
-    const uint32_t from = bitsOf(std::ldexp(1.0f, -20));
-    const uint32_t to = bitsOf(std::ldexp(1.0f, 6));
-    for (uint32_t bits = from; bits <= to; ++bits) {
-        ASSERT_TRUE(boundsHold(bits));
-    }
-    for (uint32_t bits = kSmallestNormalBits; bits < kInfinityBits; bits += 61) {
-        ASSERT_TRUE(boundsHold(bits));
-    }
-    ASSERT_TRUE(boundsHold(kInfinityBits - 1));  // the largest float
-
-    // No bounds where the logarithm is not a finite number of a normal
-    // level: those levels take the logarithm itself.
-    float low = 1.0f;
-    float high = 2.0f;
-    for (float level :
-         {0.0f, -0.0f, ofBits(1), ofBits(kSmallestNormalBits - 1), -0.5f,
-          std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
-        EXPECT_FALSE(ZIZO_agc::levelDbBounds(level, low, high)) << level;
-    }
-    EXPECT_EQ(low, 1.0f);
-    EXPECT_EQ(high, 2.0f);
-}
-
-// Millions of random states of the gain law: levels over the whole range
-// the follower takes, gains near 0 dB (where the gain's last place is finest
-// and the bounds disagree most) and far from it, at the loop steps of 8 to
-// 48 kHz and at steps of a whole dB per dB, with and without the upper
-// clamp in reach.
-TEST(ZIZO_agc_exact, SpeechGainLawIsTheFormulaBitForBit) {
-    std::mt19937 random(20261207u);
-    std::uniform_int_distribution<uint32_t> levelBits(bitsOf(1e-7f), bitsOf(4.0f));
-    std::uniform_real_distribution<float> wideGain(-40.0f, 40.0f);
-    std::uniform_real_distribution<float> nearZero(-1e-3f, 1e-3f);
-    std::uniform_real_distribution<float> target(-50.0f, 0.0f);
-    const std::array<float, 5> steps = {1.0f / 8000, 1.0f / 16000, 1.0f / 48000, 0.25f, 1.0f};
-    const std::array<float, 3> maxima = {35.0f, 9.0f, 0.001f};
-    const int kStates = 3000000;
-    int atLimit = 0;
-    for (int i = 0; i < kStates; ++i) {
-        const ZIZO_agc::GainLaw law{target(random), steps[i % steps.size()],
-                                    maxima[(i / 5) % maxima.size()], 35.0f};
-        const float prevGain = (i % 3 == 0) ? nearZero(random) : wideGain(random);
-        const float level = ofBits(levelBits(random));
-        const float expected = ZIZO_agc::speechGainDbByLogarithm(law, prevGain, level);
-        const float got = ZIZO_agc::speechGainDb(law, prevGain, level);
-        ASSERT_EQ(bitsOf(got), bitsOf(expected))
-            << "prev " << prevGain << " level " << level << " target " << law.targetLevelDb
-            << " step " << law.gainStepPerDb << " max " << law.maxGainDb;
-        atLimit += expected == law.maxGainDb || expected == -law.configuredMaxGainDb;
-    }
-    // Most states move the gain freely: the law itself is exercised.
-    EXPECT_LT(atLimit, kStates / 2);
-
-    // Levels that the bounds do not cover, and the -96 dB floor.
-    const ZIZO_agc::GainLaw law{-6.0f, 1.0f / 16000, 35.0f, 35.0f};
-    for (float level :
-         {0.0f, ofBits(1), 1e-5f, 1.5848e-5f, 1.5849e-5f, std::numeric_limits<float>::infinity(),
-          std::numeric_limits<float>::quiet_NaN()}) {
-        EXPECT_EQ(bitsOf(ZIZO_agc::speechGainDb(law, 3.0f, level)),
-                  bitsOf(ZIZO_agc::speechGainDbByLogarithm(law, 3.0f, level)))
-            << level;
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Whole runs against a model of the block written from the formulas, one
@@ -182,7 +87,7 @@ struct Model {
                 hpIn = x;
                 hpOut = h;
             }
-            ++bins[ZIZO_agc::levelBinByLogarithm(h)];
+            ++bins[lyrane::levelBinByLogarithm(h)];
         }
         const float error = target - levelDb;
         if (speech) {

@@ -1,3 +1,5 @@
+#include "AgcLevelBins.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,8 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <vector>
-
-#include "ZIZO_agc.h"
 
 // The table lookup must give the logarithm's bin for every float. The sweeps
 // below also show that the logarithm's bin never rises with the magnitude,
@@ -26,16 +26,16 @@ float ofBits(uint32_t bits) {
 std::vector<uint32_t> formulaEdges() {
     std::vector<uint32_t> edges;
     const uint32_t step = 1u << 16;
-    unsigned int previous = ZIZO_agc::levelBinByLogarithm(0.0f);
+    unsigned int previous = lyrane::levelBinByLogarithm(0.0f);
     for (uint32_t coarse = step; coarse <= kInfinityBits; coarse += step) {
-        const unsigned int bin = ZIZO_agc::levelBinByLogarithm(ofBits(coarse));
+        const unsigned int bin = lyrane::levelBinByLogarithm(ofBits(coarse));
         if (bin != previous) {
             // Bisection inside (coarse - step, coarse] for each change.
             for (unsigned int target = previous; target > bin; --target) {
                 uint32_t low = coarse - step, high = coarse;
                 while (high - low > 1) {
                     const uint32_t middle = low + (high - low) / 2;
-                    if (ZIZO_agc::levelBinByLogarithm(ofBits(middle)) < target) {
+                    if (lyrane::levelBinByLogarithm(ofBits(middle)) < target) {
                         high = middle;
                     } else {
                         low = middle;
@@ -51,13 +51,13 @@ std::vector<uint32_t> formulaEdges() {
 
 }  // namespace
 
-TEST(ZIZO_agc_levelbin, TableMatchesTheLogarithmOverAllMagnitudes) {
-    unsigned int previous = ZIZO_agc::kLevelBins - 1;
+TEST(AgcLevelBins, TableMatchesTheLogarithmOverAllMagnitudes) {
+    unsigned int previous = lyrane::kAgcLevelBins - 1;
     for (uint64_t bits = 0; bits <= kInfinityBits; bits += 1024) {
         const float x = ofBits(static_cast<uint32_t>(bits));
-        const unsigned int expected = ZIZO_agc::levelBinByLogarithm(x);
-        ASSERT_EQ(ZIZO_agc::levelBin(x), expected) << "magnitude " << x;
-        ASSERT_EQ(ZIZO_agc::levelBin(-x), expected) << "magnitude " << x;
+        const unsigned int expected = lyrane::levelBinByLogarithm(x);
+        ASSERT_EQ(lyrane::levelBinTable().bin(x), expected) << "magnitude " << x;
+        ASSERT_EQ(lyrane::levelBinTable().bin(-x), expected) << "magnitude " << x;
         ASSERT_LE(expected, previous) << "the bin rose at " << x;
         previous = expected;
     }
@@ -65,25 +65,26 @@ TEST(ZIZO_agc_levelbin, TableMatchesTheLogarithmOverAllMagnitudes) {
 
 // Each edge sits at the level -3k dB of its bin: 10^(-3k/20) in double
 // precision, give or take the single-precision logarithm's rounding.
-TEST(ZIZO_agc_levelbin, TableMatchesTheLogarithmAroundEveryEdge) {
+TEST(AgcLevelBins, TableMatchesTheLogarithmAroundEveryEdge) {
     const std::vector<uint32_t> edges = formulaEdges();
-    ASSERT_EQ(edges.size(), ZIZO_agc::kLevelBins - 1);
+    ASSERT_EQ(edges.size(), lyrane::kAgcLevelBins - 1);
     for (size_t k = 1; k <= edges.size(); ++k) {
         const uint32_t edge = edges[edges.size() - k];
         EXPECT_NEAR(ofBits(edge), std::pow(10.0, -3.0 * k / 20.0), 4e-6 * std::pow(10.0, -0.15 * k))
             << "edge of bin " << k;
-        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(ofBits(edge)), k - 1);
-        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(ofBits(edge - 1)), k);
+        EXPECT_EQ(lyrane::levelBinByLogarithm(ofBits(edge)), k - 1);
+        EXPECT_EQ(lyrane::levelBinByLogarithm(ofBits(edge - 1)), k);
         for (uint32_t bits = edge - 4; bits <= edge + 4; ++bits) {
             const float x = ofBits(bits);
-            EXPECT_EQ(ZIZO_agc::levelBin(x), ZIZO_agc::levelBinByLogarithm(x)) << "magnitude " << x;
+            EXPECT_EQ(lyrane::levelBinTable().bin(x), lyrane::levelBinByLogarithm(x))
+                << "magnitude " << x;
         }
     }
 }
 
 // Zero and subnormals are silent, levels above 0 dB and infinities loud, and
 // NaN of any sign or payload silent.
-TEST(ZIZO_agc_levelbin, SpecialValuesLandInTheFormulasBins) {
+TEST(AgcLevelBins, SpecialValuesLandInTheFormulasBins) {
     const float inf = std::numeric_limits<float>::infinity();
     const float values[] = {0.0f,
                             -0.0f,
@@ -97,11 +98,27 @@ TEST(ZIZO_agc_levelbin, SpecialValuesLandInTheFormulasBins) {
                             -inf};
     const unsigned int bins[] = {31, 31, 31, 31, 31, 0, 0, 0, 0, 0};
     for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
-        EXPECT_EQ(ZIZO_agc::levelBin(values[i]), bins[i]) << values[i];
-        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(values[i]), bins[i]) << values[i];
+        EXPECT_EQ(lyrane::levelBinTable().bin(values[i]), bins[i]) << values[i];
+        EXPECT_EQ(lyrane::levelBinByLogarithm(values[i]), bins[i]) << values[i];
     }
     for (uint32_t nan : {0x7fc00000u, 0x7f800001u, 0x7fffffffu, 0xffc00000u, 0xff800001u}) {
-        EXPECT_EQ(ZIZO_agc::levelBin(ofBits(nan)), 31u) << std::hex << nan;
-        EXPECT_EQ(ZIZO_agc::levelBinByLogarithm(ofBits(nan)), 31u) << std::hex << nan;
+        EXPECT_EQ(lyrane::levelBinTable().bin(ofBits(nan)), 31u) << std::hex << nan;
+        EXPECT_EQ(lyrane::levelBinByLogarithm(ofBits(nan)), 31u) << std::hex << nan;
     }
+}
+
+// Expected bins: 20 log10 |h| by hand, 3 dB per bin, bin 0 from 0 dB up.
+TEST(AgcLevelBins, BinsWorkedOutByHand) {
+    EXPECT_EQ(lyrane::levelBinTable().bin(1.0f), 0u);
+    EXPECT_EQ(lyrane::levelBinTable().bin(2.0f), 0u);
+    EXPECT_EQ(lyrane::levelBinTable().bin(0.9f), 0u);      // -0.9 dB
+    EXPECT_EQ(lyrane::levelBinTable().bin(0.7f), 1u);      // -3.1 dB
+    EXPECT_EQ(lyrane::levelBinTable().bin(-0.5f), 2u);     // -6.0 dB
+    EXPECT_EQ(lyrane::levelBinTable().bin(0.3f), 3u);      // -10.5 dB
+    EXPECT_EQ(lyrane::levelBinTable().bin(2.5e-5f), 30u);  // -92.0 dB
+    EXPECT_EQ(lyrane::levelBinTable().bin(2e-5f), 31u);    // -94.0 dB
+    EXPECT_EQ(lyrane::levelBinTable().bin(0.0f), 31u);
+    EXPECT_EQ(lyrane::levelBinTable().bin(std::numeric_limits<float>::infinity()), 0u);
+    EXPECT_EQ(lyrane::levelBinTable().bin(-std::numeric_limits<float>::infinity()), 0u);
+    EXPECT_EQ(lyrane::levelBinTable().bin(std::numeric_limits<float>::quiet_NaN()), 31u);
 }
