@@ -12,17 +12,11 @@ float largestLevelBelow(float targetDb) {
     if (!(levelDbOf(0.0f) < targetDb)) {
         return std::numeric_limits<float>::quiet_NaN();
     }
-    uint32_t below = 0;
-    uint32_t atOrAbove = kInfinityBits;  // levelDbOf(+inf) is +inf
-    while (atOrAbove - below > 1) {
-        const uint32_t middle = below + (atOrAbove - below) / 2;
-        if (levelDbOf(floatOfBits(middle)) < targetDb) {
-            below = middle;
-        } else {
-            atOrAbove = middle;
-        }
-    }
-    return floatOfBits(below);
+    // levelDbOf(+inf) is +inf.
+    const uint32_t atOrAbove = firstBitsWhere(0, kInfinityBits, [targetDb](uint32_t bits) {
+        return !(levelDbOf(floatOfBits(bits)) < targetDb);
+    });
+    return floatOfBits(atOrAbove - 1);
 }
 
 }  // namespace lyrane

@@ -14,17 +14,9 @@ const float kBinsPerDb = 0.33333334f;
 
 // Bisection between 0 (bin 31) and +infinity (bin 0).
 uint32_t firstBitsBelowBin(unsigned int k) {
-    uint32_t atOrAbove = 0;
-    uint32_t below = kInfinityBits;
-    while (below - atOrAbove > 1) {
-        const uint32_t middle = atOrAbove + (below - atOrAbove) / 2;
-        if (levelBinByLogarithm(floatOfBits(middle)) < k) {
-            below = middle;
-        } else {
-            atOrAbove = middle;
-        }
-    }
-    return below;
+    return firstBitsWhere(0, kInfinityBits, [k](uint32_t bits) {
+        return levelBinByLogarithm(floatOfBits(bits)) < k;
+    });
 }
 
 }  // namespace

@@ -33,6 +33,23 @@ inline uint32_t magnitudeBits(float x) {
     return floatBits(x) & kMagnitudeMask;
 }
 
+// Bisection over bit patterns: the first pattern in (low, high] at which
+// holds(bits) is true, for a predicate false at low, true at high and
+// changing once in between (monotone in the float's value, as patterns of
+// one sign are ordered like their floats).
+template <typename Predicate>
+uint32_t firstBitsWhere(uint32_t low, uint32_t high, Predicate holds) {
+    while (high - low > 1) {
+        const uint32_t middle = low + (high - low) / 2;
+        if (holds(middle)) {
+            high = middle;
+        } else {
+            low = middle;
+        }
+    }
+    return high;
+}
+
 }  // namespace lyrane
 
 #endif  // LYRANE_DETAIL_FLOATBITS_H

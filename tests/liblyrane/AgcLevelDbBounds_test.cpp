@@ -11,26 +11,13 @@
 #include <limits>
 #include <random>
 
+#include "lyrane_detail/FloatBits.h"
+
 namespace {
-
-float ofBits(uint32_t bits) {
-    float x;
-    std::memcpy(&x, &bits, sizeof x);
-    return x;
-}
-
-uint32_t bitsOf(float x) {
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return bits;
-}
-
-const uint32_t kSmallestNormalBits = 0x00800000u;
-const uint32_t kInfinityBits = 0x7f800000u;
 
 // Checks low <= 20 log10f(level) <= high; returns false on the first miss.
 bool boundsHold(uint32_t bits) {
-    const float level = ofBits(bits);
+    const float level = lyrane::floatOfBits(bits);
     float low = 0.0f;
     float high = 0.0f;
     if (!lyrane::levelDbBounds(level, low, high)) {
@@ -52,23 +39,23 @@ bool boundsHold(uint32_t bits) {
 // (+36 dBFS), where the level follower lives, and every 61st float of the
 // whole positive normal range.
 TEST(AgcLevelDbBounds, LevelDbBoundsHoldForEveryLevel) {
-    const uint32_t from = bitsOf(std::ldexp(1.0f, -20));
-    const uint32_t to = bitsOf(std::ldexp(1.0f, 6));
+    const uint32_t from = lyrane::floatBits(std::ldexp(1.0f, -20));
+    const uint32_t to = lyrane::floatBits(std::ldexp(1.0f, 6));
     for (uint32_t bits = from; bits <= to; ++bits) {
         ASSERT_TRUE(boundsHold(bits));
     }
-    for (uint32_t bits = kSmallestNormalBits; bits < kInfinityBits; bits += 61) {
+    for (uint32_t bits = lyrane::kSmallestNormalBits; bits < lyrane::kInfinityBits; bits += 61) {
         ASSERT_TRUE(boundsHold(bits));
     }
-    ASSERT_TRUE(boundsHold(kInfinityBits - 1));  // the largest float
+    ASSERT_TRUE(boundsHold(lyrane::kInfinityBits - 1));  // the largest float
 
     // No bounds where the logarithm is not a finite number of a normal
     // level: those levels take the logarithm itself.
     float low = 1.0f;
     float high = 2.0f;
     for (float level :
-         {0.0f, -0.0f, ofBits(1), ofBits(kSmallestNormalBits - 1), -0.5f,
-          std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+         {0.0f, -0.0f, lyrane::floatOfBits(1), lyrane::floatOfBits(lyrane::kSmallestNormalBits - 1),
+          -0.5f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
         EXPECT_FALSE(lyrane::levelDbBounds(level, low, high)) << level;
     }
     EXPECT_EQ(low, 1.0f);
