@@ -45,7 +45,7 @@ class LevelBinTable;
 //   the reduction's filter as they were, so the next finite sample goes on
 //   normally. An infinite sample drives the duck gain to 0, from which it
 //   recovers with tau_duck.
-// - Results are bit for bit those of the AGC's formulas (AgcKernel.h), in the
+// - Results are bit for bit those of the AGC's formulas, in the
 //   processor's flush-to-zero mode and, without it, until a state that decays
 //   in silence turns subnormal: run() then sets it to zero, sign kept (at
 //   most once per 256 samples, at a block's end), far below any level the
