@@ -212,15 +212,15 @@ void BM_Path(benchmark::State& state) {
 #define PATH_BENCHMARK(path, kind) \
     BENCHMARK_TEMPLATE(BM_Path, path, Signal::kind)->Unit(benchmark::kMillisecond)
 
-using ExactFloor1 = FloorPath<1, playback_floor::Arithmetic::Exact>;
+using FastFloor1 = FloorPath<1, playback_floor::Arithmetic::Fast>;
 using WrittenFloor1 = FloorPath<1, playback_floor::Arithmetic::Written>;
-using ExactFloor160 = FloorPath<160, playback_floor::Arithmetic::Exact>;
-PATH_BENCHMARK(ExactFloor1, Speech);
-PATH_BENCHMARK(ExactFloor1, SilenceAfterSpeech);
+using FastFloor160 = FloorPath<160, playback_floor::Arithmetic::Fast>;
+PATH_BENCHMARK(FastFloor1, Speech);
+PATH_BENCHMARK(FastFloor1, SilenceAfterSpeech);
 PATH_BENCHMARK(WrittenFloor1, Speech);
 PATH_BENCHMARK(WrittenFloor1, SilenceAfterSpeech);
-PATH_BENCHMARK(ExactFloor160, Speech);
-PATH_BENCHMARK(ExactFloor160, SilenceAfterSpeech);
+PATH_BENCHMARK(FastFloor160, Speech);
+PATH_BENCHMARK(FastFloor160, SilenceAfterSpeech);
 PATH_BENCHMARK(CInterfaceChain<Pulling::Yes>, Speech);
 PATH_BENCHMARK(CInterfaceChain<Pulling::Yes>, SilenceAfterSpeech);
 PATH_BENCHMARK(CInterfaceChain<Pulling::No>, Speech);

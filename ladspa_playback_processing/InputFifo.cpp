@@ -1,4 +1,4 @@
-#include "InputFifo.h"
+#include "lyrane_detail/InputFifo.h"
 
 #include <limits>
 #include <stdexcept>

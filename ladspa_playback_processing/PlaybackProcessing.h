@@ -1,3 +1,6 @@
+#ifndef PLAYBACKPROCESSING_H
+#define PLAYBACKPROCESSING_H
+
 // Playback speech chain: speech activity detector, equalizer, AGC and output
 // gain over one mono float stream in blocks of Nblock samples, plus a FIFO of
 // the unprocessed input that a consumer elsewhere in the process pulls one
@@ -31,10 +34,6 @@
 // below the smallest normal float (about 1.2e-38); the blocks flush their
 // states that do to zero now and then, so digital silence stays as cheap as
 // speech in either mode.
-#ifndef PLAYBACKPROCESSING_H
-#define PLAYBACKPROCESSING_H
-
-#include <DeferredLogQueue.h>
 
 #include <Eigen/Core>
 #include <ZIZO_Config>
@@ -43,7 +42,8 @@
 #include <mutex>
 #include <string>
 
-#include "InputFifo.h"
+#include "lyrane_detail/DeferredLogQueue.h"
+#include "lyrane_detail/InputFifo.h"
 
 class ZIZO_sad;
 class ZIZO_agc;

@@ -1,3 +1,6 @@
+#ifndef PLAYBACKPROCESSING_CWRAPPER_H
+#define PLAYBACKPROCESSING_CWRAPPER_H
+
 /*
  * C interface of the playback processing chain.
  *
@@ -20,8 +23,6 @@
  * processes; the chain serialises them. A handle must not be released while
  * another thread still uses it.
  */
-#ifndef PLAYBACKPROCESSING_CWRAPPER_H
-#define PLAYBACKPROCESSING_CWRAPPER_H
 
 #ifdef __cplusplus
 extern "C" {

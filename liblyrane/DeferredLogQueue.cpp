@@ -1,4 +1,4 @@
-#include "DeferredLogQueue.h"
+#include "lyrane_detail/DeferredLogQueue.h"
 
 #include <log4cxx/level.h>
 #include <log4cxx/spi/location/locationinfo.h>

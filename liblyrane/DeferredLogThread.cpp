@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "DeferredLogQueue.h"
+#include "lyrane_detail/DeferredLogQueue.h"
 
 namespace {
 

@@ -1,21 +1,27 @@
-// Automatic gain control: a feedback loop that levels a mono float stream
-// towards a target level while the speech flag is set.
-//
-// Per sample: the gain in dB (turned into a factor by gainFactor) and a fast
-// duck gain multiply the input; a peak follower measures the level of that
-// product; with speech the gain moves by p_gain / fs x (target - level) dB
-// within [-max_gain_db, maxGainDb]; without speech it is held for
-// nonspeech_hold_gain_time and then drifts to 0 dB at nonspeech_release_speed.
-// A sample that would exceed max_amp pulls the duck gain down (recovering
-// with tau_duck), and every output sample is clipped to +-max_amp.
-//
-// Maximum-gain reduction ("decrease_max_gain"): a 15.9 Hz DC-blocking
-// high-pass of the input feeds a histogram of 32 level bins of 3 dB (bin 0
-// the loudest). Once more than one second of samples is counted, at the end
-// of every block, the first bin j at which bins 0..j together hold more than
-// 0.1 % of the counted samples lowers maxGainDb to 3 x j dB (only bins below
-// the current maximum are scanned, and never more than the 32). The
-// statistics restart after more than three seconds.
+#ifndef ZIZO_AGC_H
+#define ZIZO_AGC_H
+
+#include <log4cxx/logger.h>
+
+#include <Eigen/Core>
+#include <ZIZO_Config>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "lyrane_detail/DeferredLogQueue.h"
+#include "lyrane_detail/SettingsExchange.h"
+#include "lyrane_detail/SubnormalStates.h"
+
+namespace lyrane {
+class LevelBinTable;
+}
+
+// Automatic gain control: levels a mono float stream towards a target level
+// while the caller's speech flag is set, ducks and clips samples that would
+// pass a maximum amplitude, and may lower its own maximum gain when the
+// input is so loud that the full gain would overdrive it.
 //
 // Configuration keys (without prefix; a key of another type than listed reads
 // as 0 / false with the store's WARN record):
@@ -26,78 +32,49 @@
 //   nonspeech_hold_gain_time (float s, 1), nonspeech_release_speed (float
 //   dB/s, 3).
 //
-// Contract:
-// - run(in, out, speech) processes Nblock samples from in to out; in may
-//   equal out. The ArrayXf overload processes the first Nblock samples of in
-//   and leaves out holding Nblock samples (in and out may be the same
-//   array). It refuses an input holding fewer than Nblock samples: out
-//   becomes a copy of in, nothing else changes, and the refusal is logged
-//   at ERROR.
+// Results:
+// - run() processes Nblock samples from in to out; in may equal out. The
+//   ArrayXf overload processes the first Nblock samples of in and leaves out
+//   holding Nblock samples; it refuses an input of fewer than Nblock
+//   samples: out becomes a copy of in, nothing else changes, and the refusal
+//   is logged at ERROR.
 // - Disabled, run() copies in to out (the ArrayXf overload: an exact copy of
 //   any length) and changes no state.
-// - Non-finite samples come out at the clip level (NaN as +max_amp). An
-//   infinite sample also drives the duck gain to 0, from which it recovers
-//   with tau_duck. A sample whose gained value is not finite (NaN, infinite,
-//   or overflowing) leaves the level follower as it was, and a non-finite
-//   high-pass result leaves the filter state as it was, so the loop and the
-//   reduction go on normally with the next finite sample. Otherwise the
-//   formulas apply unchanged.
-// - The non-speech counter saturates instead of wrapping, so a silence of
-//   more than 2^32 samples does not restart the hold.
-// - Real time: run() never waits, allocates nothing and frees nothing (the
-//   ArrayXf overload allocates only when out does not hold Nblock samples).
-//   It logs only the duck TRACE record (once per block at most), the INFO
-//   record of a maximum-gain reduction and the ERROR record of a refused
-//   block; each record is posted only when its level is enabled. These three
-//   are deferred (DeferredLogQueue.h): run() posts them to the block's own
-//   queue without allocating or locking, and they are emitted, in order and
-//   with the same logger, level, text and location, on the library's
-//   thread, or at the latest when the block is destroyed. Every other record
-//   is logged directly on the calling thread.
-// - Results are bit for bit those of the plain formulas above, in the
-//   processor's flush-to-zero mode and, without it, as long as no state
-//   has been flushed (next point).
-// - Without the flush-to-zero mode (gradual underflow) the states that decay
-//   in silence, the level follower and the high-pass state, would sink into
-//   the slow subnormal range and stay there. run() sets such a state to
-//   zero, sign kept, once it is below FLT_MIN in magnitude; it checks at the
-//   end of a block once at least 256 samples have passed since the last
-//   check. Digital silence after speech then costs what speech costs. The
-//   flush moves a state by less than FLT_MIN: the level is far below the
-//   -96 dB floor of the gain law by then and the next louder sample sets it
-//   exactly; the high-pass state of that size fills only the silent bin. In
-//   flush-to-zero mode no state is ever subnormal and nothing is flushed.
+// - Every output sample lies within +-max_amp. Non-finite samples come out
+//   at the clip level (NaN as +max_amp); they leave the level follower and
+//   the reduction's filter as they were, so the next finite sample goes on
+//   normally. An infinite sample drives the duck gain to 0, from which it
+//   recovers with tau_duck.
+// - Results are bit for bit those of the AGC's formulas, in the
+//   processor's flush-to-zero mode and, without it, until a state that decays
+//   in silence turns subnormal: run() then sets it to zero, sign kept (at
+//   most once per 256 samples, at a block's end), far below any level the
+//   gain law or the reduction tells apart.
+// - The non-speech counter saturates instead of wrapping.
+// - With decrease_max_gain on, a block's end may lower the current maximum
+//   gain to a multiple of 3 dB below it (never below 0 dB), when more than
+//   0.1 % of the input's samples over the last one to three seconds would be
+//   driven past full scale by it; setMaxGainDb and resetMaxGain restore it.
+//
+// Real time: run() never waits, allocates nothing and frees nothing (the
+// ArrayXf overload allocates only when out does not hold Nblock samples). It
+// logs only the duck TRACE record (once per block at most), the INFO record
+// of a maximum-gain reduction and the ERROR record of a refused block, each
+// only when its level is enabled, deferred: posted without allocating or
+// locking and emitted in order, with the same logger, level, text and
+// location, on the library's log thread or at the latest when the block is
+// destroyed. Every other record is logged directly on the calling thread.
 //
 // Threads:
 // - run() and the state getters (getGainDb, getDuckGain, getLevel,
 //   getHpState, getHistogram*) belong to one audio thread.
-// - setEnabled, setTargetLevelDb, setMaxGainDb, setDecreaseMaxGain,
-//   setMaxAmp, setNonspeechHoldGainTime, setNonspeechReleaseSpeed,
-//   setTauLevel, setTauDuck, resetGain and resetMaxGain, and the parameter
-//   getters, belong to one control thread (or to several that the owner
-//   serialises among themselves), which may be another one than run()'s.
-//   run() never waits for them: their effect reaches run() at the start of
-//   its next call, all of it and in call order. Each logs its record on the
-//   calling thread.
+// - The setters, resetGain, resetMaxGain and the parameter getters belong to
+//   one control thread (or to several that the owner serialises), which may
+//   be another one than run()'s. run() never waits for them: their effect
+//   reaches run() at the start of its next call, all of it and in call order.
+//   Each logs its record on the calling thread.
 // - isEnabled() and getMaxGainDb() may be read from any thread at any time.
-//   getMaxGainDb() is the current maximum: the latest one run() set (a
-//   reduction) or the control side requested (setMaxGainDb, resetMaxGain),
-//   whichever came last.
 // - On one thread everything acts as if each call took effect at once.
-#ifndef ZIZO_AGC_H
-#define ZIZO_AGC_H
-
-#include <DeferredLogQueue.h>
-#include <log4cxx/logger.h>
-
-#include <Eigen/Core>
-#include <ZIZO_Config>
-#include <array>
-#include <atomic>
-#include <cstdint>
-#include <string>
-
-#include "SubnormalStates.h"
 
 class ZIZO_agc {
   public:
@@ -110,7 +87,7 @@ class ZIZO_agc {
     ZIZO_agc(const ZIZO_agc&) = delete;
     ZIZO_agc& operator=(const ZIZO_agc&) = delete;
 
-    // Processes one block of Nblock samples (see the contract above).
+    // Processes one block of Nblock samples (see Results above).
     void run(const float* in, float* out, bool speech);
     // The same on arrays. out is resized (which allocates) only when it does
     // not hold Nblock samples.
@@ -148,7 +125,9 @@ class ZIZO_agc {
     // Current and configured maximum both become |gain_db|; no log, the
     // statistics stay.
     void setMaxGainDb(float gain_db);
-    // The current maximum gain, possibly lowered by the reduction.
+    // The current maximum gain: the latest one run() set (a reduction) or the
+    // control side requested (setMaxGainDb, resetMaxGain), whichever came
+    // last.
     float getMaxGainDb() const;
     // Current maximum back to the configured one, statistics cleared (the
     // high-pass state stays). Logs at DEBUG, with getMaxGainDb() as the value
@@ -173,47 +152,11 @@ class ZIZO_agc {
     float getHpCoefA() const { return hpCoefA; }
     float getHpCoefB() const { return hpCoefB; }
 
-    // Linear factor of a gain in dB: a power-of-two approximation of
-    // 10^(gain_db / 20) built from the float's bit pattern (within -0.35 dB
-    // and +0.17 dB of it; 0 dB gives 0.97134781). Bit-exact by design: the
-    // AGC's targets and limits are tuned against the gains it produces.
+    // Linear factor of a gain in dB, as run() applies it: a power-of-two
+    // approximation of 10^(gain_db / 20) (within -0.35 dB and +0.17 dB of it;
+    // 0 dB gives 0.97134781). Any thread.
     static float gainFactor(float gain_db);
-    // Level bin of one high-passed sample: k for levels in (-3k-3, -3k]
-    // dBFS; 0 for levels above 0 dB and for infinities, 31 for levels at or
-    // below -93 dB, silence and NaN. levelBinByLogarithm is the defining
-    // formula, -ceil(clamp(20 log10 |sample|) x 0.33333334); levelBin gives
-    // the same bin for every float from a table of the formula's bin edges,
-    // built once per process on first use.
-    static unsigned int levelBin(float sample);
-    static unsigned int levelBinByLogarithm(float sample);
-
-    // The gain law of one sample with the speech flag set, for a level
-    // follower at level: g = prevGainDb + gainStepPerDb x (targetLevelDb -
-    // levelDb), then at most maxGainDb, then at least -configuredMaxGainDb,
-    // with levelDb = 20 log10(level) floored at -96 dB.
-    // speechGainDbByLogarithm is that formula; speechGainDb gives the same
-    // float bit for bit and mostly without the logarithm: it computes the
-    // law at both bounds of levelDbBounds and takes the logarithm only when
-    // they give different gains.
-    struct GainLaw {
-        float targetLevelDb;
-        float gainStepPerDb;
-        float maxGainDb;
-        float configuredMaxGainDb;
-    };
-    static float speechGainDb(const GainLaw& law, float prevGainDb, float level);
-    static float speechGainDbByLogarithm(const GainLaw& law, float prevGainDb, float level);
-    // Bounds low_db <= 20 log10f(level) <= high_db (as single precision
-    // computes it, before the floor) from a cheap logarithm, for every
-    // positive normal finite level: returns true. For any other level
-    // returns false and leaves both untouched.
-    static bool levelDbBounds(float level, float& low_db, float& high_db);
-
     static log4cxx::LoggerPtr AC_AGC_logger;
-
-    // Level bins by bit pattern, built once per process (defined with
-    // levelBin; held by reference so that run() skips the first-use check).
-    class LevelBinTable;
 
   private:
     // Everything run() reads of the settings, with the values derived from
@@ -239,27 +182,6 @@ class ZIZO_agc {
         uint32_t gainResets = 0;       // resetGain
         uint32_t maxGainSets = 0;      // setMaxGainDb and resetMaxGain
         uint32_t histogramClears = 0;  // resetMaxGain
-    };
-
-    // Hands whole Settings from one writer to one reader without either
-    // waiting: three slots, one each owned by writer and reader and one in
-    // the middle, swapped atomically.
-    class SettingsExchange {
-      public:
-        void reset(const Settings& settings);
-        // Writer side.
-        void publish(const Settings& settings);
-        // Reader side: takes settings published since the last call, if
-        // any (true then), and the settings taken last.
-        inline bool takeNewer();
-        const Settings& current() const { return slots[readerSlot]; }
-
-      private:
-        static constexpr uint8_t kFresh = 4;  // middle slot newer than the reader's
-        std::array<Settings, 3> slots;
-        std::atomic<uint8_t> middle{1};
-        uint8_t writerSlot = 2;
-        uint8_t readerSlot = 0;
     };
 
     // The functions below are declared inline (and the per-block ones always
@@ -301,7 +223,7 @@ class ZIZO_agc {
     DeferredLogQueue logQueue;
     uint32_t Nblock;
     uint32_t fs;
-    const LevelBinTable& binTable;
+    const lyrane::LevelBinTable& binTable;
 
     // Control side: the parameters as set, and the settings run() will get.
     float tau_level = 0.0f;                 // s
@@ -310,7 +232,7 @@ class ZIZO_agc {
     float nonspeech_hold_gain_time = 0.0f;  // s
     float nonspeech_release_speed = 0.0f;   // dB/s
     Settings control;
-    SettingsExchange exchange;
+    lyrane::SettingsExchange<Settings> exchange;
     std::atomic<bool> enabledNow{false};
     // The current maximum gain's float bits in the low half and, in the high
     // half, the count of control requests it follows (Settings::maxGainSets):

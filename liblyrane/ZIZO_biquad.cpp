@@ -15,13 +15,8 @@ ZIZO_biquad<T>::ZIZO_biquad(const std::string& name, const std::vector<T>& coeff
         setUnity();
         return;
     }
-    b0 = coefficients[0];
-    b1 = coefficients[1];
-    b2 = coefficients[2];
-    a1 = coefficients[3];
-    a2 = coefficients[4];
-    w1 = T(0);
-    w2 = T(0);
+    c = {coefficients[0], coefficients[1], coefficients[2], coefficients[3], coefficients[4]};
+    state = {T(0), T(0)};
     if (!isStable()) {
         LOG4CXX_WARN(AC_Biquad_logger, "Biquad " << name << " unstable, fallback to unity");
         setUnity();
@@ -30,13 +25,13 @@ ZIZO_biquad<T>::ZIZO_biquad(const std::string& name, const std::vector<T>& coeff
 
 template <typename T>
 bool ZIZO_biquad<T>::isStable() const {
-    const T p = -(a1 * T(0.5));
-    const T d = p * p - a2;
+    const T p = -(c.a1 * T(0.5));
+    const T d = p * p - c.a2;
     if (d < T(0)) {
         // Complex pair p +- j*sqrt(-d): its squared radius is p*p - d = a2.
         // Bounding real and imaginary part alone would pass a radius up to
         // sqrt(2), hence the a2 test.
-        return std::fabs(p) < T(1) && d > T(-1) && a2 < T(1);
+        return std::fabs(p) < T(1) && d > T(-1) && c.a2 < T(1);
     }
     // Real poles p +- r; a non-number d makes r and both tests fail.
     const T r = std::sqrt(d);
@@ -45,13 +40,8 @@ bool ZIZO_biquad<T>::isStable() const {
 
 template <typename T>
 void ZIZO_biquad<T>::setUnity() {
-    b0 = T(1);
-    b1 = T(0);
-    b2 = T(0);
-    a1 = T(0);
-    a2 = T(0);
-    w1 = T(0);
-    w2 = T(0);
+    c = {T(1), T(0), T(0), T(0), T(0)};
+    state = {T(0), T(0)};
 }
 
 template class ZIZO_biquad<float>;

@@ -1,3 +1,6 @@
+#ifndef ZIZO_BIQUAD_H
+#define ZIZO_BIQUAD_H
+
 // One second-order recursive filter section, the building block of the
 // equalizer cascade.
 //
@@ -20,8 +23,6 @@
 // - No lock: one thread at a time per section.
 //
 // Instantiated for float only (ZIZO_biquad.cpp).
-#ifndef ZIZO_BIQUAD_H
-#define ZIZO_BIQUAD_H
 
 #include <log4cxx/logger.h>
 
@@ -30,41 +31,27 @@
 #include <string>
 #include <vector>
 
-#include "SubnormalStates.h"
+#include "lyrane_detail/BiquadKernel.h"
+#include "lyrane_detail/SubnormalStates.h"
 
 template <typename T>
 class ZIZO_biquad {
   public:
     ZIZO_biquad(const std::string& name, const std::vector<T>& coefficients);
 
-    // Defined here so the equalizer's cascade loop can inline it. Each
-    // product is rounded to T before it is added (built with
-    // -ffp-contract=off); the order of the additions is part of the result.
-    T processSample(T x) {
-        const T w = (x - a1 * w1) - a2 * w2;
-        const T y = ((b2 * w2) + b1 * w1) + b0 * w;
-        if (std::isfinite(w)) {
-            w2 = w1;
-            w1 = w;
-        } else {
-            w1 = T(0);
-            w2 = T(0);
-        }
-        return y;
-    }
+    // Filters one sample (lyrane_detail/BiquadKernel.h). Defined here so the
+    // equalizer's cascade loop can inline it.
+    T processSample(T x) { return lyrane::biquadSample(c, state, x); }
 
     // Sets a state below the smallest normal value to zero (see
     // SubnormalStates.h).
     void flushSubnormalState() {
-        lyrane::flushSubnormal(w1);
-        lyrane::flushSubnormal(w2);
+        lyrane::flushSubnormal(state.w1);
+        lyrane::flushSubnormal(state.w2);
     }
 
     // Zero state: the next output is b0 * x.
-    void reset() {
-        w1 = T(0);
-        w2 = T(0);
-    }
+    void reset() { state = {T(0), T(0)}; }
 
     // True when both poles (roots of z^2 + a1 z + a2) lie strictly inside
     // the unit circle. A non-number coefficient is not stable.
@@ -72,16 +59,15 @@ class ZIZO_biquad {
 
     // The coefficients in use, b0, b1, b2, a1, a2: those given, or unity's
     // after a refusal.
-    std::array<T, 5> getCoefficients() const { return {b0, b1, b2, a1, a2}; }
+    std::array<T, 5> getCoefficients() const { return {c.b0, c.b1, c.b2, c.a1, c.a2}; }
 
     static log4cxx::LoggerPtr AC_Biquad_logger;
 
   private:
     void setUnity();
 
-    T b0, b1, b2;
-    T a1, a2;
-    T w1, w2;  // w1 is the most recent value of the internal signal
+    lyrane::BiquadCoefficients<T> c;
+    lyrane::BiquadState<T> state;
     std::string name;
 };
 

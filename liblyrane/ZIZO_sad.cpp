@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "SadKernel.h"
 #include "UnitConversions.h"
 
 log4cxx::LoggerPtr ZIZO_sad::AC_SAD_logger = log4cxx::Logger::getLogger("ZIZO.Sad");
@@ -21,22 +22,12 @@ const float kDefaultHoldClosedTime_s = 0.032f;
 const float kInitialEnvelope = 0.12589253f;
 const float kInitialFloor = 0.01f;
 
-// Keeps the ratio finite over a floor of exact silence.
-const float kRatioFloorOffset = 1e-6f;
-
 // Whole blocks covering a hold time: divided by the block length before the
 // rate is applied. The order decides the rounding, and so the gate's timing
 // that the hold times are tuned against. Negative and NaN give 0; a value
 // past the range saturates.
 uint32_t holdBlocks(float time_s, unsigned int Nblock, unsigned int fs) {
     return lyrane::toCount(std::ceil(time_s / static_cast<float>(Nblock) * static_cast<float>(fs)));
-}
-
-// One step of an asymmetric one-pole tracker: riseCoef while the input is
-// above the previous value, fallCoef otherwise (also when equal).
-inline float track(float prev, float magnitude, float riseCoef, float fallCoef) {
-    const float w = prev < magnitude ? riseCoef : fallCoef;
-    return prev * w + (1.0f - w) * magnitude;
 }
 
 }  // namespace
@@ -102,74 +93,24 @@ void ZIZO_sad::switchState(int newState) {
 // trackers instead of in passes of their own.
 inline ZIZO_sad::BlockTests ZIZO_sad::updateTrackers(const float* in) {
     const uint32_t n = Nblock;
-    const float c1 = coef[0];
-    const float c2 = coef[1];
-    const float c3 = coef[2];
-    const float c4 = coef[3];
-    const float c5 = coef[4];
-    const float open = threshOpen;
-    const float close = threshClose;
-    const float absolute = threshAbsolute;
-    float prevEnvelope = envelope;
-    float prevFloor = floorTrack;
-    float prevSmooth = floorSmooth;
-    bool closing = false;
-    bool ratioOpens = false;
-    bool loudEnough = false;
+    const lyrane::SadCoefficients c{coef, threshOpen, threshClose, threshAbsolute};
+    lyrane::SadTrackers t{envelope, floorTrack, floorSmooth};
+    lyrane::SadBlockTests tests;
     for (uint32_t i = 0; i < n; ++i) {
-        const float x = in[i];
-        // A NaN or infinite sample would stay in all three trackers for good
-        // and no comparison would ever hold again; it is skipped instead.
-        if (std::isfinite(x)) {
-            prevEnvelope = track(prevEnvelope, std::fabs(x), c1, c2);
-            prevFloor = track(prevFloor, std::fabs(prevEnvelope), c5, c1);
-            prevSmooth = track(prevSmooth, std::fabs(prevFloor), c4, c3);
-        }
-        const float r = prevEnvelope / (prevSmooth + kRatioFloorOffset);
-        closing |= r < close;
-        // The two opening conditions may hold at different samples.
-        ratioOpens |= r > open;
-        loudEnough |= prevEnvelope > absolute;
+        lyrane::sadSample(c, t, tests, in[i]);
     }
-    envelope = prevEnvelope;
-    floorTrack = prevFloor;
-    floorSmooth = prevSmooth;
-    return BlockTests{closing, ratioOpens && loudEnough};
+    envelope = t.envelope;
+    floorTrack = t.floorTrack;
+    floorSmooth = t.floorSmooth;
+    return BlockTests{tests.closing, tests.opening()};
 }
 
 inline bool ZIZO_sad::stepGate(bool closing, bool opening) {
-    switch (state) {
-        case OPEN:
-            if (closing) {
-                switchState(CLOSING);
-            } else {
-                ++blockCounter;
-            }
-            break;
-        case CLOSING:
-            if (!closing) {
-                switchState(OPEN);
-            } else if (++blockCounter >= holdOpenBlocks) {
-                switchState(CLOSED);
-            }
-            break;
-        case CLOSED:
-            if (opening) {
-                switchState(OPENING);
-            } else {
-                ++blockCounter;
-            }
-            break;
-        case OPENING:
-            if (!opening) {
-                switchState(CLOSED);
-            } else if (++blockCounter >= holdClosedBlocks) {
-                switchState(OPEN);
-            }
-            break;
-        default:
-            return false;
+    if (!lyrane::sadGateStep(state, blockCounter, holdOpenBlocks, holdClosedBlocks, closing,
+                             opening)) {
+        return false;
     }
+    speech = static_cast<unsigned int>(state) <= CLOSING;
     return true;
 }
 

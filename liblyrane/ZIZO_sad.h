@@ -1,3 +1,6 @@
+#ifndef ZIZO_SAD_H
+#define ZIZO_SAD_H
+
 // Speech activity detector: one speech decision per block of Nblock samples.
 //
 // Per sample, three one-pole trackers run in cascade on the input magnitude:
@@ -34,26 +37,16 @@
 // - run(const float*) reads Nblock samples; the ArrayXf overload refuses a
 //   short input as above.
 // - run() allocates nothing and logs only the ERROR records above (and one
-//   for a state outside 0..3, which only switchState can set). Both are
-//   deferred (DeferredLogQueue.h): run() posts them to the detector's own
-//   queue without allocating or locking, and they are emitted, in order and
-//   with the same logger, level, text and location, on the library's
-//   thread, or at the latest when the detector is destroyed.
+//   for a state outside 0..3, which only switchState can set), deferred:
+//   posted without allocating or locking and emitted in order, with the same
+//   logger, level, text and location, on the library's log thread or at the
+//   latest when the detector is destroyed.
 // - Results are those of the plain formulas bit for bit, in the processor's
-//   flush-to-zero mode and, without it, as long as no tracker has been
-//   flushed (next point).
-// - Without the flush-to-zero mode (gradual underflow) the trackers decay
-//   in silence into the slow subnormal range and would stay there. run()
-//   sets a tracker below FLT_MIN in magnitude to zero; it checks at the end
-//   of a block once at least 256 samples have passed since the last check.
-//   Digital silence after speech then costs what speech costs. The flush
-//   moves a tracker by less than FLT_MIN, far below every threshold. In
-//   flush-to-zero mode no tracker is ever subnormal and nothing is flushed.
+//   flush-to-zero mode and, without it, until a tracker decays in silence
+//   into the subnormal range: run() then sets it to zero (at most once per
+//   256 samples, at a block's end), far below every threshold.
 // - Threads: no lock of its own; the owner serialises every call.
-#ifndef ZIZO_SAD_H
-#define ZIZO_SAD_H
 
-#include <DeferredLogQueue.h>
 #include <log4cxx/logger.h>
 
 #include <Eigen/Core>
@@ -62,7 +55,8 @@
 #include <cstdint>
 #include <string>
 
-#include "SubnormalStates.h"
+#include "lyrane_detail/DeferredLogQueue.h"
+#include "lyrane_detail/SubnormalStates.h"
 
 class ZIZO_sad {
   public:

@@ -139,14 +139,14 @@ void expectSignalCoversTheChain(const std::vector<float>& y, float maxGainDb, un
 template <unsigned int Nblock>
 void expectFloorMatches(const std::vector<float>& chain, const std::vector<float>& x,
                         unsigned int fs) {
-    float maxGainExact = 0.0f, maxGainWritten = 0.0f;
-    const std::vector<float> exact = throughFloor<Nblock, Arithmetic::Exact>(x, fs, &maxGainExact);
+    float maxGainFast = 0.0f, maxGainWritten = 0.0f;
+    const std::vector<float> fast = throughFloor<Nblock, Arithmetic::Fast>(x, fs, &maxGainFast);
     const std::vector<float> written =
         throughFloor<Nblock, Arithmetic::Written>(x, fs, &maxGainWritten);
-    EXPECT_EQ(firstDifference(chain, exact, fs), "") << "exact arithmetic, Nblock " << Nblock;
+    EXPECT_EQ(firstDifference(chain, fast, fs), "") << "fast arithmetic, Nblock " << Nblock;
     EXPECT_EQ(firstDifference(chain, written, fs), "") << "written arithmetic, Nblock " << Nblock;
-    expectSignalCoversTheChain(exact, maxGainExact, fs);
-    EXPECT_EQ(maxGainWritten, maxGainExact);
+    expectSignalCoversTheChain(fast, maxGainFast, fs);
+    EXPECT_EQ(maxGainWritten, maxGainFast);
 }
 
 TEST(PlaybackFloor, MatchesThePluginPathBitForBitAtOneSamplePerBlock) {
@@ -164,37 +164,6 @@ TEST(PlaybackFloor, MatchesRunBitForBitAtBlocksOf160) {
         expectFloorMatches<160>(chain, x, fs);
         EXPECT_LT(chainMaxGain, 35.0f);
     }
-}
-
-// The exact arithmetic's shortcuts give what the formulas give, for every
-// magnitude: they only pay off where the chain comparison rarely looks.
-TEST(PlaybackFloor, ShortcutsAgreeWithTheFormulas) {
-    using namespace playback_floor::detail;
-    const LevelBinEdges edges;
-    EXPECT_EQ(edges.bin(1.0f), 0u);
-    EXPECT_EQ(edges.bin(2.0f), 0u);
-    EXPECT_EQ(edges.bin(0.7f), 1u);   // -3.1 dB
-    EXPECT_EQ(edges.bin(-0.5f), 2u);  // -6.02 dB
-    EXPECT_EQ(edges.bin(0.0f), 31u);
-    EXPECT_EQ(edges.bin(std::nanf("")), 31u);
-    EXPECT_EQ(edges.bin(-INFINITY), 0u);
-    for (std::uint32_t bits = 0; bits < kInfinityBits; bits += 4099) {
-        const float h = floatOf(bits);
-        ASSERT_EQ(edges.bin(h), levelBinByLogarithm(h)) << h;
-    }
-    // Around each edge (-3k dB), where a table off by one pattern would show.
-    for (int k = 1; k < 32; ++k) {
-        const std::uint32_t edge = bitsOf(std::pow(10.0f, -3.0f * k / 20.0f));
-        for (std::uint32_t bits = edge - 256; bits <= edge + 256; ++bits) {
-            ASSERT_EQ(edges.bin(floatOf(bits)), levelBinByLogarithm(floatOf(bits))) << k;
-        }
-    }
-
-    const float below = largestLevelBelow(-6.0f);
-    EXPECT_LT(levelDb(below), -6.0f);
-    EXPECT_GE(levelDb(std::nextafter(below, 1.0f)), -6.0f);
-    EXPECT_NEAR(below, 0.5011872f, 1e-6f);               // 10^(-6/20)
-    EXPECT_TRUE(std::isnan(largestLevelBelow(-96.0f)));  // the floor is never below -96
 }
 
 TEST(PlaybackFloor, RefusesAFileWithoutSixSectionsForTheRate) {

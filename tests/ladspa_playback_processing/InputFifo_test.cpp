@@ -2,7 +2,7 @@
 // producer and one consumer on their own threads (also run under
 // ThreadSanitizer, which sees a missing acquire/release pairing as a race on
 // the samples).
-#include "InputFifo.h"
+#include "lyrane_detail/InputFifo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "DeferredLogQueue.h"
+#include "lyrane_detail/DeferredLogQueue.h"
 
 #include <gtest/gtest.h>
 #include <log4cxx/appenderskeleton.h>

@@ -1,6 +1,6 @@
-// The AGC's results against the plain formulas, bit for bit: the bounds of
-// the cheap logarithm, the gain law computed from them, and whole runs of
-// the block against a per-sample model written straight from the formulas.
+// Whole runs of the AGC against a per-sample model of its kernels, bit for
+// bit: the block's shortcuts, its settings hand-over and its requests between
+// blocks change nothing.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,201 +11,54 @@
 #include <random>
 #include <string>
 
+#include "AgcKernel.h"
+#include "AgcLevelBins.h"
 #include "ZIZO_agc.h"
-
-namespace {
-
-float ofBits(uint32_t bits) {
-    float x;
-    std::memcpy(&x, &bits, sizeof x);
-    return x;
-}
-
-uint32_t bitsOf(float x) {
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return bits;
-}
-
-const uint32_t kSmallestNormalBits = 0x00800000u;
-const uint32_t kInfinityBits = 0x7f800000u;
-
-// Checks low <= 20 log10f(level) <= high; returns false on the first miss.
-bool boundsHold(uint32_t bits) {
-    const float level = ofBits(bits);
-    float low = 0.0f;
-    float high = 0.0f;
-    if (!ZIZO_agc::levelDbBounds(level, low, high)) {
-        ADD_FAILURE() << "no bounds for " << level;
-        return false;
-    }
-    const float db = 20.0f * std::log10(level);
-    if (!(low <= db && db <= high)) {
-        ADD_FAILURE() << "level " << level << " (bits " << bits << "): " << db << " outside ["
-                      << low << ", " << high << "]";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-// Every float from 2^-20 (-120 dBFS, far below the -96 dB floor) to 2^6
-// (+36 dBFS), where the level follower lives, and every 61st float of the
-// whole positive normal range.
-TEST(ZIZO_agc_exact, LevelDbBoundsHoldForEveryLevel) {
-    const uint32_t from = bitsOf(std::ldexp(1.0f, -20));
-    const uint32_t to = bitsOf(std::ldexp(1.0f, 6));
-    for (uint32_t bits = from; bits <= to; ++bits) {
-        ASSERT_TRUE(boundsHold(bits));
-    }
-    for (uint32_t bits = kSmallestNormalBits; bits < kInfinityBits; bits += 61) {
-        ASSERT_TRUE(boundsHold(bits));
-    }
-    ASSERT_TRUE(boundsHold(kInfinityBits - 1));  // the largest float
-
-    // No bounds where the logarithm is not a finite number of a normal
-    // level: those levels take the logarithm itself.
-    float low = 1.0f;
-    float high = 2.0f;
-    for (float level :
-         {0.0f, -0.0f, ofBits(1), ofBits(kSmallestNormalBits - 1), -0.5f,
-          std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
-        EXPECT_FALSE(ZIZO_agc::levelDbBounds(level, low, high)) << level;
-    }
-    EXPECT_EQ(low, 1.0f);
-    EXPECT_EQ(high, 2.0f);
-}
-
-// Millions of random states of the gain law: levels over the whole range
-// the follower takes, gains near 0 dB (where the gain's last place is finest
-// and the bounds disagree most) and far from it, at the loop steps of 8 to
-// 48 kHz and at steps of a whole dB per dB, with and without the upper
-// clamp in reach.
-TEST(ZIZO_agc_exact, SpeechGainLawIsTheFormulaBitForBit) {
-    std::mt19937 random(20261207u);
-    std::uniform_int_distribution<uint32_t> levelBits(bitsOf(1e-7f), bitsOf(4.0f));
-    std::uniform_real_distribution<float> wideGain(-40.0f, 40.0f);
-    std::uniform_real_distribution<float> nearZero(-1e-3f, 1e-3f);
-    std::uniform_real_distribution<float> target(-50.0f, 0.0f);
-    const std::array<float, 5> steps = {1.0f / 8000, 1.0f / 16000, 1.0f / 48000, 0.25f, 1.0f};
-    const std::array<float, 3> maxima = {35.0f, 9.0f, 0.001f};
-    const int kStates = 3000000;
-    int atLimit = 0;
-    for (int i = 0; i < kStates; ++i) {
-        const ZIZO_agc::GainLaw law{target(random), steps[i % steps.size()],
-                                    maxima[(i / 5) % maxima.size()], 35.0f};
-        const float prevGain = (i % 3 == 0) ? nearZero(random) : wideGain(random);
-        const float level = ofBits(levelBits(random));
-        const float expected = ZIZO_agc::speechGainDbByLogarithm(law, prevGain, level);
-        const float got = ZIZO_agc::speechGainDb(law, prevGain, level);
-        ASSERT_EQ(bitsOf(got), bitsOf(expected))
-            << "prev " << prevGain << " level " << level << " target " << law.targetLevelDb
-            << " step " << law.gainStepPerDb << " max " << law.maxGainDb;
-        atLimit += expected == law.maxGainDb || expected == -law.configuredMaxGainDb;
-    }
-    // Most states move the gain freely: the law itself is exercised.
-    EXPECT_LT(atLimit, kStates / 2);
-
-    // Levels that the bounds do not cover, and the -96 dB floor.
-    const ZIZO_agc::GainLaw law{-6.0f, 1.0f / 16000, 35.0f, 35.0f};
-    for (float level :
-         {0.0f, ofBits(1), 1e-5f, 1.5848e-5f, 1.5849e-5f, std::numeric_limits<float>::infinity(),
-          std::numeric_limits<float>::quiet_NaN()}) {
-        EXPECT_EQ(bitsOf(ZIZO_agc::speechGainDb(law, 3.0f, level)),
-                  bitsOf(ZIZO_agc::speechGainDbByLogarithm(law, 3.0f, level)))
-            << level;
-    }
-}
+#include "lyrane_detail/FloatBits.h"
 
 // ---------------------------------------------------------------------------
-// Whole runs against a model of the block written from the formulas, one
-// sample at a time, with every setting and reset changing between blocks.
+// Whole runs against the model, one sample at a time, with every setting and
+// reset changing between blocks.
 
 namespace {
 
+// The AGC's kernels with every formula evaluated as written (a logarithm per
+// level and per bin, the scan on every block), and the settings applied
+// directly; the block takes its shortcuts and hands its settings over.
 struct Model {
     unsigned int fs;
-    float target = -6.0f;
-    float maxGain = 35.0f;
-    float configuredMax = 35.0f;
     bool reduce = false;
-    float levelCoef;
-    float pGain = 1.0f;
-    float maxAmp = 0.95f;
-    float duckCoef;
-    uint32_t hold;
-    float release;
-    float hpA;
-    float hpB;
-
-    float gain = 0.0f;
-    float duck = 1.0f;
-    float level = 0.1f;
-    uint32_t nonspeech = 0;
-    float hpIn = 0.0f;
-    float hpOut = 0.0f;
+    lyrane::AgcSampleSettings p;
+    lyrane::AgcLoopState s{0.0f, 1.0f, 0.1f, 0, 0.0f, 0};
+    lyrane::HighPassCoefficients hp;
+    lyrane::HighPassState hpState{0.0f, 0.0f};
     std::array<uint32_t, 32> bins{};
     uint32_t counted = 0;
     int reductions = 0;
     long samplesAtMaximum = 0;
 
-    explicit Model(unsigned int rate)
-        : fs(rate),
-          levelCoef(std::exp(-1.0f / (float(rate) * 1.5f))),
-          duckCoef(std::exp(-1.0f / (float(rate) * 0.1f))),
-          hold(uint32_t(float(rate) * 1.0f)),
-          release(3.0f / float(rate)),
-          hpA(std::exp(-100.0f / float(rate))),
-          hpB(0.5f + 0.5f * hpA) {}
+    explicit Model(unsigned int rate) : fs(rate) {
+        p.maxAmp = 0.95f;
+        p.levelCoef = std::exp(-1.0f / (float(rate) * 1.5f));
+        p.duckCoef = std::exp(-1.0f / (float(rate) * 0.1f));
+        p.levelBelowTargetMax = std::numeric_limits<float>::quiet_NaN();
+        p.law = {-6.0f, 1.0f / float(rate), 35.0f, 35.0f};
+        p.holdSamples = uint32_t(float(rate) * 1.0f);
+        p.releaseStepDb = 3.0f / float(rate);
+        hp.a = std::exp(-100.0f / float(rate));
+        hp.b = 0.5f + 0.5f * hp.a;
+    }
 
     float sample(float x, bool speech) {
-        const float applied = duck * ZIZO_agc::gainFactor(gain);
-        const float y = applied * x;
-        const float a = std::fabs(y);
-        if (a > maxAmp) {
-            duck = duck * maxAmp / a;
-        } else {
-            duck = 1.0f + (duck - 1.0f) * duckCoef;
-        }
-        if (std::isfinite(a)) {
-            const float s = level * levelCoef + (1.0f - levelCoef) * a;
-            level = s >= a ? s : a;
-        }
-        float levelDb = 20.0f * std::log10(level);
-        if (levelDb < -96.0f || std::isnan(levelDb)) {
-            levelDb = -96.0f;
-        }
+        using lyrane::Arithmetic;
         if (reduce) {
-            const float h = hpA * hpOut + hpB * (x - hpIn);
-            if (std::isfinite(h)) {
-                hpIn = x;
-                hpOut = h;
-            }
-            ++bins[ZIZO_agc::levelBinByLogarithm(h)];
+            uint32_t inScan = 0;
+            lyrane::countLevel<Arithmetic::Written>(hp, hpState, lyrane::levelBinTable(),
+                                                    bins.data(), 0, inScan, x);
         }
-        const float error = target - levelDb;
-        if (speech) {
-            float g = gain + (pGain / float(fs)) * error;
-            if (g > maxGain) {
-                g = maxGain;
-            }
-            if (g < -configuredMax) {
-                g = -configuredMax;
-            }
-            gain = g;
-            nonspeech = 0;
-            samplesAtMaximum += g == maxGain;
-        } else {
-            ++nonspeech;
-            if (nonspeech > hold) {
-                gain = gain > 0.0f ? gain - release : gain + release;
-            }
-        }
-        float r = y <= maxAmp ? y : maxAmp;
-        if (-maxAmp >= r) {
-            r = -maxAmp;
-        }
+        bool ducked = false;
+        const float r = lyrane::agcSample<Arithmetic::Written>(p, s, x, speech, ducked);
+        samplesAtMaximum += speech && s.gainDb == p.law.maxGainDb;
         return r;
     }
 
@@ -215,15 +68,12 @@ struct Model {
         }
         counted += Nblock;
         if (counted > fs) {
-            const float limit = std::ceil(maxGain * 0.33333334f);
-            uint32_t sum = 0;
-            for (uint32_t j = 0; j < 32 && float(j) < limit; ++j) {
-                sum += bins[j];
-                if (float(counted) * 0.001f < float(sum)) {
-                    maxGain = float(3 * j);
-                    ++reductions;
-                    break;
-                }
+            uint32_t total = 0;
+            const uint32_t scanned = lyrane::scanBinsBelow(p.law.maxGainDb, bins.data(), total);
+            const int j = lyrane::overdrivenBin(bins.data(), scanned, counted);
+            if (j >= 0) {
+                p.law.maxGainDb = float(3 * j);
+                ++reductions;
             }
         }
         if (counted > 3 * fs) {
@@ -255,55 +105,55 @@ void changeSomething(std::mt19937& random, ZIZO_agc& agc, Model& model) {
         case 0: {
             const float t = -40.0f + 40.0f * unit(random);
             agc.setTargetLevelDb(t);
-            model.target = t;
+            model.p.law.targetLevelDb = t;
             break;
         }
         case 1: {
             const float g = 3.0f + 40.0f * unit(random);
             agc.setMaxGainDb(-g);
-            model.maxGain = model.configuredMax = g;
+            model.p.law.maxGainDb = model.p.law.configuredMaxGainDb = g;
             break;
         }
         case 2:
             agc.resetMaxGain();
-            model.maxGain = model.configuredMax;
+            model.p.law.maxGainDb = model.p.law.configuredMaxGainDb;
             model.bins.fill(0);
             model.counted = 0;
             break;
         case 3:
             agc.resetGain();
-            model.gain = 0.0f;
-            model.duck = 1.0f;
-            model.level = 0.1f;
+            model.s.gainDb = 0.0f;
+            model.s.duckGain = 1.0f;
+            model.s.level = 0.1f;
             break;
         case 4: {
             const float amp = 0.3f + unit(random);
             agc.setMaxAmp(amp);
-            model.maxAmp = amp;
+            model.p.maxAmp = amp;
             break;
         }
         case 5: {
             const float tau = 0.01f + 2.0f * unit(random);
             agc.setTauLevel(tau);
-            model.levelCoef = std::exp(-1.0f / (float(model.fs) * tau));
+            model.p.levelCoef = std::exp(-1.0f / (float(model.fs) * tau));
             break;
         }
         case 6: {
             const float tau = 0.01f + 0.3f * unit(random);
             agc.setTauDuck(tau);
-            model.duckCoef = std::exp(-1.0f / (float(model.fs) * tau));
+            model.p.duckCoef = std::exp(-1.0f / (float(model.fs) * tau));
             break;
         }
         case 7: {
             const float time = 0.5f * unit(random);
             agc.setNonspeechHoldGainTime(time);
-            model.hold = uint32_t(float(model.fs) * time);
+            model.p.holdSamples = uint32_t(float(model.fs) * time);
             break;
         }
         case 8: {
             const float speed = 1.0f + 20.0f * unit(random);
             agc.setNonspeechReleaseSpeed(speed);
-            model.release = speed / float(model.fs);
+            model.p.releaseStepDb = speed / float(model.fs);
             break;
         }
         default:
@@ -347,12 +197,16 @@ Model compareRun(unsigned int Nblock, uint32_t seed) {
         model.blockEnd(Nblock);
         agc.run(in.data(), target, speech);
         for (unsigned int i = 0; i < Nblock; ++i) {
-            EXPECT_EQ(bitsOf(target[i]), bitsOf(expected[i])) << "sample " << n + i;
+            EXPECT_EQ(lyrane::floatBits(target[i]), lyrane::floatBits(expected[i]))
+                << "sample " << n + i;
         }
-        EXPECT_EQ(bitsOf(agc.getGainDb()), bitsOf(model.gain)) << "after sample " << n;
-        EXPECT_EQ(bitsOf(agc.getDuckGain()), bitsOf(model.duck)) << "after sample " << n;
-        EXPECT_EQ(bitsOf(agc.getLevel()), bitsOf(model.level)) << "after sample " << n;
-        EXPECT_EQ(agc.getMaxGainDb(), model.maxGain) << "after sample " << n;
+        EXPECT_EQ(lyrane::floatBits(agc.getGainDb()), lyrane::floatBits(model.s.gainDb))
+            << "after sample " << n;
+        EXPECT_EQ(lyrane::floatBits(agc.getDuckGain()), lyrane::floatBits(model.s.duckGain))
+            << "after sample " << n;
+        EXPECT_EQ(lyrane::floatBits(agc.getLevel()), lyrane::floatBits(model.s.level))
+            << "after sample " << n;
+        EXPECT_EQ(agc.getMaxGainDb(), model.p.law.maxGainDb) << "after sample " << n;
         if (::testing::Test::HasFailure()) {
             return model;
         }

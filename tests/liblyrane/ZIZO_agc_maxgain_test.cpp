@@ -38,22 +38,8 @@ void runBlocks(ZIZO_agc& agc, const Eigen::ArrayXf& block, unsigned int count,
 
 }  // namespace
 
-// Expected bins: 20 log10 |h| by hand, 3 dB per bin, bin 0 from 0 dB up.
-TEST(ZIZO_agc_maxgain, LevelBinsAndHighPassCoefficients) {
-    EXPECT_EQ(ZIZO_agc::levelBin(1.0f), 0u);
-    EXPECT_EQ(ZIZO_agc::levelBin(2.0f), 0u);
-    EXPECT_EQ(ZIZO_agc::levelBin(0.9f), 0u);      // -0.9 dB
-    EXPECT_EQ(ZIZO_agc::levelBin(0.7f), 1u);      // -3.1 dB
-    EXPECT_EQ(ZIZO_agc::levelBin(-0.5f), 2u);     // -6.0 dB
-    EXPECT_EQ(ZIZO_agc::levelBin(0.3f), 3u);      // -10.5 dB
-    EXPECT_EQ(ZIZO_agc::levelBin(2.5e-5f), 30u);  // -92.0 dB
-    EXPECT_EQ(ZIZO_agc::levelBin(2e-5f), 31u);    // -94.0 dB
-    EXPECT_EQ(ZIZO_agc::levelBin(0.0f), 31u);
-    EXPECT_EQ(ZIZO_agc::levelBin(std::numeric_limits<float>::infinity()), 0u);
-    EXPECT_EQ(ZIZO_agc::levelBin(-std::numeric_limits<float>::infinity()), 0u);
-    EXPECT_EQ(ZIZO_agc::levelBin(std::numeric_limits<float>::quiet_NaN()), 31u);
-
-    // exp(-100 / 16000) and 0.5 + 0.5 x that, worked out in double precision.
+// exp(-100 / 16000) and 0.5 + 0.5 x that, worked out in double precision.
+TEST(ZIZO_agc_maxgain, HighPassCoefficients) {
     ZIZO_agc agc("hp", kNblock, kFs, reducingConfig());
     EXPECT_EQ(agc.getHpCoefA(), 0.99376947f);
     EXPECT_FLOAT_EQ(agc.getHpCoefB(), 0.9968847f);

@@ -3,7 +3,7 @@
 // loaded. It posts records to a queue that lives until the module goes.
 #include <log4cxx/logger.h>
 
-#include "DeferredLogQueue.h"
+#include "lyrane_detail/DeferredLogQueue.h"
 
 namespace {
 

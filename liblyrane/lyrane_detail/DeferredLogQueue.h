@@ -37,8 +37,8 @@
 //   the strings a record points to must outlive the queue (declare the queue
 //   after them in the owner).
 // - Construction and destruction belong to one thread, with no post running.
-#ifndef DEFERREDLOGQUEUE_H
-#define DEFERREDLOGQUEUE_H
+#ifndef LYRANE_DETAIL_DEFERREDLOGQUEUE_H
+#define LYRANE_DETAIL_DEFERREDLOGQUEUE_H
 
 #include <log4cxx/logger.h>
 
@@ -195,4 +195,4 @@ class DeferredLogQueue {
     DeferredLogQueue* nextQueue = nullptr;
 };
 
-#endif  // DEFERREDLOGQUEUE_H
+#endif  // LYRANE_DETAIL_DEFERREDLOGQUEUE_H

@@ -10,8 +10,8 @@
 // kSubnormalCheckInterval samples: a state that turns subnormal costs at most
 // that many slow samples, and a one-sample block pays a counter, not a
 // comparison per state.
-#ifndef SUBNORMALSTATES_H
-#define SUBNORMALSTATES_H
+#ifndef LYRANE_DETAIL_SUBNORMALSTATES_H
+#define LYRANE_DETAIL_SUBNORMALSTATES_H
 
 #include <cfloat>
 #include <cmath>
@@ -47,4 +47,4 @@ class SubnormalCheckCountdown {
 
 }  // namespace lyrane
 
-#endif  // SUBNORMALSTATES_H
+#endif  // LYRANE_DETAIL_SUBNORMALSTATES_H

@@ -14,8 +14,8 @@
 // index and publishes it with release order after its samples are written
 // or read; the other side reads it with acquire order, so the samples it
 // sees are complete. size may be called from either side.
-#ifndef INPUTFIFO_H
-#define INPUTFIFO_H
+#ifndef LYRANE_DETAIL_INPUTFIFO_H
+#define LYRANE_DETAIL_INPUTFIFO_H
 
 #include <atomic>
 #include <cstddef>
@@ -80,4 +80,4 @@ class InputFifo {
     alignas(64) std::atomic<std::size_t> tailIndex{0};
 };
 
-#endif  // INPUTFIFO_H
+#endif  // LYRANE_DETAIL_INPUTFIFO_H
