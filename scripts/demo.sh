@@ -38,13 +38,7 @@ plugin=$(find "$prefix" -name "$module" -path "*/ladspa/*" | head -n 1)
 # equalizer file has a filter set for (16000 or 48000 Hz).
 speech="$work/speech.wav"
 if [ -z "$input" ]; then
-    espeak-ng -s 150 -w "$work/quiet_talker.wav" \
-        "Hello, this is the far end. I am speaking quietly, far from my microphone."
-    espeak-ng -s 150 -w "$work/loud_talker.wav" \
-        "And now I am much closer and much louder. Can you still hear me clearly?"
-    sox "$work/quiet_talker.wav" -r 48000 -c 1 -b 16 "$work/quiet.wav" gain -n -32 pad 0 1
-    sox "$work/loud_talker.wav" -r 48000 -c 1 -b 16 "$work/loud.wav" gain -n -1 pad 0 1
-    sox "$work/quiet.wav" "$work/loud.wav" "$speech"
+    bash scripts/demo_speech.sh "$speech" "$work/quiet.wav"
     echo "Synthesised speech: build/demo/speech.wav (a quiet talker, then a loud one)"
 else
     rate=$(soxi -r "$input")

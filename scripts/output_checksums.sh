@@ -45,14 +45,8 @@ sum() {  # checksum and a name for one file
     printf '%s  %s\n' "$(sha256sum <"$1" | cut -d' ' -f1)" "$2"
 }
 
-# The speech: a quiet talker, then a loud one, as scripts/demo.sh makes it.
-espeak-ng -s 150 -w "$work/quiet_talker.wav" \
-    "Hello, this is the far end. I am speaking quietly, far from my microphone."
-espeak-ng -s 150 -w "$work/loud_talker.wav" \
-    "And now I am much closer and much louder. Can you still hear me clearly?"
-sox "$work/quiet_talker.wav" -r 48000 -c 1 -b 16 "$work/quiet.wav" gain -n -32 pad 0 1
-sox "$work/loud_talker.wav" -r 48000 -c 1 -b 16 "$work/loud.wav" gain -n -1 pad 0 1
-sox "$work/quiet.wav" "$work/loud.wav" "$work/speech_48000.wav"
+# The speech: a quiet talker, then a loud one, the demo's recording.
+bash "$root/scripts/demo_speech.sh" "$work/speech_48000.wav"
 for fs in 16000 44100; do
     sox "$work/speech_48000.wav" -r "$fs" "$work/speech_$fs.wav"
 done
