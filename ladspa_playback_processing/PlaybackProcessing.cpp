@@ -88,6 +88,9 @@ namespace {
 // Sections the loop of one-sample blocks keeps in locals; a longer cascade
 // goes block by block.
 constexpr std::size_t kLocalSections = 16;
+// The shipped coefficient files' cascade, unrolled in the loop: a cascade of
+// a count known at compile time keeps every section's state in registers.
+constexpr std::size_t kDeviceSections = 6;
 
 // Samples counted towards a subnormal check; every count from the check's
 // interval on makes it due.
@@ -117,10 +120,12 @@ __attribute__((flatten)) bool PlaybackProcessing::runOneSampleBlocks(const float
     // as run leaves out a block.
     inputFifo.pushSamples(in, n);
     const ZIZO_agc::Settings& agcSettings = agc->takeSettingsOutOfLine();
-    if (agcSettings.enabled && agcSettings.decreaseMaxGain) {
-        runOneSampleLoop<true>(in, out, n);
+    const bool reduce = agcSettings.enabled && agcSettings.decreaseMaxGain;
+    if (eq.live->biquads.size() == kDeviceSections) {
+        reduce ? runOneSampleLoop<true, kDeviceSections>(in, out, n)
+               : runOneSampleLoop<false, kDeviceSections>(in, out, n);
     } else {
-        runOneSampleLoop<false>(in, out, n);
+        reduce ? runOneSampleLoop<true, 0>(in, out, n) : runOneSampleLoop<false, 0>(in, out, n);
     }
     return true;
 }
@@ -136,7 +141,7 @@ __attribute__((noinline)) void PlaybackProcessing::runSampleBySample(const float
 // ducks goes through the AGC's own block, which posts its record; the
 // maximum-gain reduction and the histogram's restart, both rare, through
 // the AGC's own functions.
-template <bool kReduce>
+template <bool kReduce, std::size_t kSections>
 void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size_t n) {
     ZIZO_sad& d = *sad;
     const bool detecting = d.enabled;
@@ -219,7 +224,7 @@ void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size
         }
         float e = x;
         if (filtering) {
-            for (std::size_t k = 0; k < sections; ++k)
+            for (std::size_t k = 0; k < (kSections ? kSections : sections); ++k)
                 e = lyrane::biquadSample(ec[k], ew[k], e);
             e = cascadeGain * e;
         }

@@ -134,8 +134,9 @@ class PlaybackProcessing {
     unsigned int getFs() const { return fs; }
 
   private:
-    // The loop of runOneSampleBlocks, with or without the AGC's histogram.
-    template <bool kReduce>
+    // The loop of runOneSampleBlocks, with or without the AGC's histogram,
+    // for a cascade of kSections sections (0: of any count).
+    template <bool kReduce, std::size_t kSections>
     void runOneSampleLoop(const float* in, float* out, std::size_t n);
     // Block by block, for set-ups the loop's locals do not cover.
     void runSampleBySample(const float* in, float* out, std::size_t n);
