@@ -81,7 +81,10 @@ class PlaybackProcessing {
     // may see the input up to n samples later (the n samples are appended
     // to the FIFO at once). Returns false, changing nothing, when Nblock is
     // not 1. in and out may be the same buffer, but must not overlap
-    // otherwise. Same threads and floating-point mode as run.
+    // otherwise. Same threads and floating-point mode as run; the states
+    // that decay into the subnormal range are checked once per call, so
+    // under gradual underflow (never in flush-to-zero mode) an output that
+    // depends on a subnormal state may differ from run's.
     bool runOneSampleBlocks(const float* in, float* out, std::size_t n);
 
     // run on arrays. Returns false, and changes nothing, when in or out does

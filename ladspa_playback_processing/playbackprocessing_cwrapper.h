@@ -59,7 +59,9 @@ int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, fl
  * which sample the processing thread is on anyway), and the consumer of the
  * unprocessed input may see the buffer's samples up to n samples later than
  * with single calls. Real-time safe and in the caller's floating-point mode
- * as PlaybackProcessing_Process. */
+ * as PlaybackProcessing_Process; the output is bit for bit that of the single
+ * calls in flush-to-zero mode (the plug-in's), and under gradual underflow
+ * until a state decays into the subnormal range (see PlaybackProcessing.h). */
 int PlaybackProcessing_ProcessBuffer(PlaybackProcessingData* data, const float* in, float* out,
                                      unsigned long n);
 
