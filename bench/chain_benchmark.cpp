@@ -12,6 +12,10 @@
 //                                    sample per sample
 //   Process/Nblock1/no-consumer      the same with nobody pulling: the FIFO fills
 //                                    once and then drops every block
+//   ProcessBuffer/Nblock1            the C interface, one call per host buffer
+//                                    of 1024 one-sample blocks (the plug-in
+//                                    today), the consumer pulling a buffer's
+//                                    worth after each
 //   Run/Nblock160                    PlaybackProcessing::run, the consumer
 //                                    pulling a block's worth per block
 //
@@ -70,9 +74,10 @@ struct PathRow {
     const char* floor;
 };
 const PathRow kPathRows[] = {
-    {"Floor/Nblock1", "Floor/Nblock1"},     {"Floor/Nblock1/written", "Floor/Nblock1"},
-    {"Process/Nblock1", "Floor/Nblock1"},   {"Process/Nblock1/no-consumer", "Floor/Nblock1"},
-    {"Floor/Nblock160", "Floor/Nblock160"}, {"Run/Nblock160", "Floor/Nblock160"},
+    {"Floor/Nblock1", "Floor/Nblock1"},         {"Floor/Nblock1/written", "Floor/Nblock1"},
+    {"Process/Nblock1", "Floor/Nblock1"},       {"Process/Nblock1/no-consumer", "Floor/Nblock1"},
+    {"ProcessBuffer/Nblock1", "Floor/Nblock1"}, {"Floor/Nblock160", "Floor/Nblock160"},
+    {"Run/Nblock160", "Floor/Nblock160"},
 };
 
 const char* signalName(Signal kind) {
@@ -133,9 +138,25 @@ class CInterfaceChain {
         return pulling == Pulling::Yes ? "Process/Nblock1" : "Process/Nblock1/no-consumer";
     }
 
-  private:
+  protected:
     PlaybackProcessingData* handle;
     std::shared_ptr<PlaybackProcessing> consumer;
+};
+
+// The chain behind the C interface, fed a host buffer per call.
+class BufferChain : public CInterfaceChain<Pulling::No> {
+  public:
+    static constexpr std::size_t kHostBuffer = 1024;
+    void process(const float* in, float* out, std::size_t n) {
+        for (std::size_t start = 0; start < n; start += kHostBuffer) {
+            const std::size_t count = std::min(kHostBuffer, n - start);
+            PlaybackProcessing_ProcessBuffer(handle, in + start, out + start, count);
+            for (std::size_t i = 0; i < count; ++i) {
+                benchmark::DoNotOptimize(consumer->getNextInputSample());
+            }
+        }
+    }
+    static const char* label() { return "ProcessBuffer/Nblock1"; }
 };
 
 // PlaybackProcessing::run at the off-line block length.
@@ -225,6 +246,8 @@ PATH_BENCHMARK(CInterfaceChain<Pulling::Yes>, Speech);
 PATH_BENCHMARK(CInterfaceChain<Pulling::Yes>, SilenceAfterSpeech);
 PATH_BENCHMARK(CInterfaceChain<Pulling::No>, Speech);
 PATH_BENCHMARK(CInterfaceChain<Pulling::No>, SilenceAfterSpeech);
+PATH_BENCHMARK(BufferChain, Speech);
+PATH_BENCHMARK(BufferChain, SilenceAfterSpeech);
 PATH_BENCHMARK(DirectChain, Speech);
 PATH_BENCHMARK(DirectChain, SilenceAfterSpeech);
 

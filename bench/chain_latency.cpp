@@ -3,8 +3,9 @@
 //
 // Three threads on one chain of the C interface (Nblock 1, 48 kHz, set up as
 // the plug-in sets it up):
-// - audio: PlaybackProcessing_Process over a speech-like signal in host
-//   buffers of 2048 samples; each call is timed;
+// - audio: PlaybackProcessing_ProcessBuffer over a speech-like signal, one
+//   call per host buffer of 2048 samples, as the plug-in calls it; each call
+//   is timed;
 // - consumer: pulls the buffered input with getNextInputSample, 2048 samples
 //   per buffer the audio thread has processed;
 // - setter (in half of the phases): PlaybackProcessing_setEqualizerFilename
@@ -18,7 +19,7 @@
 //   deadline counts as late.
 // - unpaced, without and with the setter: buffers back to back, as fast as the
 //   machine allows; the samples processed compare the throughput.
-// Each phase reports the samples processed, the worst single Process call and
+// Each phase reports the samples processed, the worst single buffer call and
 // the late buffers. The clock is read around every call in every phase, so
 // the throughput figures include those reads alike.
 //
@@ -210,11 +211,9 @@ PhaseResult runPhase(const Phase& phase, const Options& options, const std::stri
     std::size_t offset = 0;
     Clock::time_point deadline = start + kBufferPeriod;
     while (Clock::now() < end) {
-        for (std::size_t i = 0; i < kBufferSamples; ++i) {
-            const Clock::time_point before = Clock::now();
-            PlaybackProcessing_Process(handle, &signal[offset + i], &out[i]);
-            result.worstCall = std::max(result.worstCall, Clock::now() - before);
-        }
+        const Clock::time_point before = Clock::now();
+        PlaybackProcessing_ProcessBuffer(handle, &signal[offset], out.data(), kBufferSamples);
+        result.worstCall = std::max(result.worstCall, Clock::now() - before);
         offset = (offset + kBufferSamples) % (signal.size() - kBufferSamples);
         result.samples += kBufferSamples;
         ++result.buffers;
@@ -280,7 +279,7 @@ int main(int argc, char** argv) {
     fs::remove_all(scratch);
 
     std::printf(
-        "Process at Nblock 1, %u Hz, buffers of %zu samples (deadline %.2f ms), %u s per "
+        "ProcessBuffer at Nblock 1, %u Hz, buffers of %zu samples (deadline %.2f ms), %u s per "
         "phase; setter: %zu-byte coefficient file, then the AGC setters\n",
         kFs, kBufferSamples, microseconds(kBufferPeriod) / 1000.0, options.seconds, padded.size());
     std::printf("%-20s %12s %14s %14s %14s\n", "phase", "samples", "worst call us", "late buffers",

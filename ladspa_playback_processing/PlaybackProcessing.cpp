@@ -1,12 +1,19 @@
 #include "PlaybackProcessing.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
+#include "AgcKernel.h"
+#include "SadKernel.h"
 #include "ZIZO_agc.h"
 #include "ZIZO_equalizer.h"
 #include "ZIZO_sad.h"
+#include "lyrane_detail/BiquadKernel.h"
+#include "lyrane_detail/SubnormalStates.h"
 
 log4cxx::LoggerPtr PlaybackProcessing::AC_PlaybackProcessing_logger =
     log4cxx::Logger::getLogger("ZIZO.PlaybackProcessing");
@@ -74,6 +81,209 @@ __attribute__((flatten)) void PlaybackProcessing::run(const float* in, float* ou
     const float gain = outputGainLinear.load(std::memory_order_relaxed);
     for (unsigned int i = 0; i < Nblock; ++i)
         out[i] *= gain;
+}
+
+namespace {
+
+// Sections the loop of one-sample blocks keeps in locals; a longer cascade
+// goes block by block.
+constexpr std::size_t kLocalSections = 16;
+// The shipped coefficient files' cascade, unrolled in the loop: a cascade of
+// a count known at compile time keeps every section's state in registers.
+constexpr std::size_t kDeviceSections = 6;
+
+// Samples counted towards a subnormal check; every count from the check's
+// interval on makes it due.
+uint32_t samplesForCheck(std::size_t n) {
+    return static_cast<uint32_t>(std::min<std::size_t>(n, lyrane::kSubnormalCheckInterval));
+}
+
+}  // namespace
+
+// Bookkeeping once per call, then the blocks' kernels in one loop: at one
+// sample per block the hand-overs, the FIFO's publication and the
+// countdowns would cost as much as a sample's arithmetic.
+__attribute__((flatten)) bool PlaybackProcessing::runOneSampleBlocks(const float* in, float* out,
+                                                                     std::size_t n) {
+    if (Nblock != 1)
+        return false;
+    if (n == 0)
+        return true;
+    ZIZO_equalizer<float>& eq = *equalizer;
+    eq.live = eq.handover.take(eq.live);
+    if (eq.live->biquads.size() > kLocalSections ||
+        static_cast<unsigned int>(sad->state) > ZIZO_sad::OPENING) {
+        runSampleBySample(in, out, n);
+        return true;
+    }
+    // Without a consumer the FIFO stays full and the samples are left out,
+    // as run leaves out a block.
+    inputFifo.pushSamples(in, n);
+    const ZIZO_agc::Settings& agcSettings = agc->takeSettingsOutOfLine();
+    const bool reduce = agcSettings.enabled && agcSettings.decreaseMaxGain;
+    if (eq.live->biquads.size() == kDeviceSections) {
+        reduce ? runOneSampleLoop<true, kDeviceSections>(in, out, n)
+               : runOneSampleLoop<false, kDeviceSections>(in, out, n);
+    } else {
+        reduce ? runOneSampleLoop<true, 0>(in, out, n) : runOneSampleLoop<false, 0>(in, out, n);
+    }
+    return true;
+}
+
+__attribute__((noinline)) void PlaybackProcessing::runSampleBySample(const float* in, float* out,
+                                                                     std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        run(in + i, out + i);
+}
+
+// Each sample is one block: the detector's decision, the equalizer, the AGC
+// with that decision and its block end, the output gain. A sample that
+// ducks goes through the AGC's own block, which posts its record; the
+// maximum-gain reduction and the histogram's restart, both rare, through
+// the AGC's own functions.
+template <bool kReduce, std::size_t kSections>
+void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size_t n) {
+    ZIZO_sad& d = *sad;
+    const bool detecting = d.enabled;
+    const lyrane::SadCoefficients sc{d.coef, d.threshOpen, d.threshClose, d.threshAbsolute};
+    const uint32_t holdOpen = d.holdOpenBlocks;
+    const uint32_t holdClosed = d.holdClosedBlocks;
+    lyrane::SadTrackers t{d.envelope, d.floorTrack, d.floorSmooth};
+    int gate = d.state;
+    uint32_t gateCount = d.blockCounter;
+    bool speech = d.speech;
+
+    ZIZO_equalizer<float>& eq = *equalizer;
+    const bool filtering = eq.runEnabled.load(std::memory_order_acquire);
+    std::vector<ZIZO_biquad<float>>& biquads = eq.live->biquads;
+    if (eq.resetRequested.load(std::memory_order_relaxed) &&
+        eq.resetRequested.exchange(false, std::memory_order_acquire)) {
+        for (ZIZO_biquad<float>& biquad : biquads)
+            biquad.reset();
+    }
+    const std::size_t sections = biquads.size();
+    std::array<lyrane::BiquadCoefficients<float>, kLocalSections> ec;
+    std::array<lyrane::BiquadState<float>, kLocalSections> ew;
+    for (std::size_t k = 0; k < sections; ++k) {
+        ec[k] = biquads[k].c;
+        ew[k] = biquads[k].state;
+    }
+    const float cascadeGain = eq.live->gain;
+
+    ZIZO_agc& a = *agc;
+    // Taken by runOneSampleBlocks; current until the next take.
+    const ZIZO_agc::Settings& settings = a.exchange.current();
+    const bool leveling = settings.enabled;
+    lyrane::AgcSampleSettings p{
+        settings.maxAmp,
+        settings.levelCoef,
+        settings.duckCoef,
+        settings.levelBelowTargetMax,
+        {settings.targetLevelDb, settings.gainStepPerDb, a.maxGainDb, settings.configuredMaxGainDb},
+        settings.holdSamples,
+        settings.releaseStepDb};
+    const lyrane::HighPassCoefficients hp{a.hpCoefA, a.hpCoefB};
+    const lyrane::LevelBinTable& bins = a.binTable;
+    uint32_t* const histogram = a.levelHistogram.data();
+    const uint32_t fs = a.fs;
+    lyrane::AgcLoopState s;
+    lyrane::HighPassState hs;
+    uint32_t scanned, inScan, counted;
+    const auto loadAgc = [&] {
+        s = {a.gainDb, a.duckGain, a.level, a.factorGainBits, a.factorOfGain, a.nonspeechCounter};
+        hs = {a.hpPrevInput, a.hpPrevOutput};
+        p.law.maxGainDb = a.maxGainDb;
+        scanned = a.scanBins;
+        inScan = a.scanBinsCount;
+        counted = a.histogramSamples;
+    };
+    const auto storeAgc = [&] {
+        a.gainDb = s.gainDb;
+        a.duckGain = s.duckGain;
+        a.level = s.level;
+        a.factorGainBits = s.factorGainBits;
+        a.factorOfGain = s.factorOfGain;
+        a.nonspeechCounter = s.nonspeechCounter;
+        a.hpPrevInput = hs.prevInput;
+        a.hpPrevOutput = hs.prevOutput;
+        a.scanBinsCount = inScan;
+        a.histogramSamples = counted;
+    };
+    loadAgc();
+
+    const float gain = outputGainLinear.load(std::memory_order_relaxed);
+
+    for (std::size_t i = 0; i < n; ++i) {
+        const float x = in[i];
+        if (detecting) {
+            lyrane::SadBlockTests tests;
+            lyrane::sadSample(sc, t, tests, x);
+            lyrane::sadGateStep(gate, gateCount, holdOpen, holdClosed, tests.closing,
+                                tests.opening());
+            speech = static_cast<unsigned int>(gate) <= ZIZO_sad::CLOSING;
+        }
+        float e = x;
+        if (filtering) {
+            for (std::size_t k = 0; k < (kSections ? kSections : sections); ++k)
+                e = lyrane::biquadSample(ec[k], ew[k], e);
+            e = cascadeGain * e;
+        }
+        if (!leveling) {
+            out[i] = e * gain;
+            continue;
+        }
+        const lyrane::AgcLoopState before = s;
+        bool ducked = false;
+        const float y = lyrane::agcSample(p, s, e, speech, ducked);
+        if (ducked) {
+            s = before;
+            storeAgc();
+            float leveled;
+            a.runOutOfLine(settings, &e, &leveled, speech);
+            loadAgc();
+            out[i] = leveled * gain;
+            continue;
+        }
+        if (kReduce) {
+            lyrane::countLevel(hp, hs, bins, histogram, scanned, inScan, e);
+            ++counted;
+            if (counted > fs && lyrane::overdriveThreshold(counted) < static_cast<float>(inScan)) {
+                storeAgc();
+                a.updateMaxGain();
+                loadAgc();
+            }
+            if (counted > 3 * fs) {
+                storeAgc();
+                a.clearHistogram();
+                loadAgc();
+            }
+        }
+        out[i] = y * gain;
+    }
+
+    if (detecting) {
+        d.envelope = t.envelope;
+        d.floorTrack = t.floorTrack;
+        d.floorSmooth = t.floorSmooth;
+        d.state = gate;
+        d.blockCounter = gateCount;
+        d.speech = speech;
+        if (d.subnormalCheck.due(samplesForCheck(n))) {
+            lyrane::flushSubnormal(d.envelope);
+            lyrane::flushSubnormal(d.floorTrack);
+            lyrane::flushSubnormal(d.floorSmooth);
+        }
+    }
+    for (std::size_t k = 0; k < sections; ++k)
+        biquads[k].state = ew[k];
+    if (filtering && eq.subnormalCheck.due(samplesForCheck(n))) {
+        for (ZIZO_biquad<float>& biquad : biquads)
+            biquad.flushSubnormalState();
+    }
+    if (leveling) {
+        storeAgc();
+        a.flushSubnormalStatesAfter(samplesForCheck(n));
+    }
 }
 
 float PlaybackProcessing::getNextInputSample() {

@@ -38,6 +38,7 @@
 #include <Eigen/Core>
 #include <ZIZO_Config>
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +73,19 @@ class PlaybackProcessing {
     // out each hold Nblock samples; they may be the same buffer, but must not
     // overlap otherwise.
     void run(const float* in, float* out);
+
+    // For a chain of Nblock 1: processes n samples from in to out with the
+    // same output and FIFO contents as n calls of run(in + i, out + i), with
+    // two differences no caller can tell: settings changed while the call
+    // runs act from the next call (at buffer boundaries), and the consumer
+    // may see the input up to n samples later (the n samples are appended
+    // to the FIFO at once). Returns false, changing nothing, when Nblock is
+    // not 1. in and out may be the same buffer, but must not overlap
+    // otherwise. Same threads and floating-point mode as run; the states
+    // that decay into the subnormal range are checked once per call, so
+    // under gradual underflow (never in flush-to-zero mode) an output that
+    // depends on a subnormal state may differ from run's.
+    bool runOneSampleBlocks(const float* in, float* out, std::size_t n);
 
     // run on arrays. Returns false, and changes nothing, when in or out does
     // not hold exactly Nblock samples (logged at ERROR once per chain).
@@ -123,6 +137,13 @@ class PlaybackProcessing {
     unsigned int getFs() const { return fs; }
 
   private:
+    // The loop of runOneSampleBlocks, with or without the AGC's histogram,
+    // for a cascade of kSections sections (0: of any count).
+    template <bool kReduce, std::size_t kSections>
+    void runOneSampleLoop(const float* in, float* out, std::size_t n);
+    // Block by block, for set-ups the loop's locals do not cover.
+    void runSampleBySample(const float* in, float* out, std::size_t n);
+
     // True when value and derivedFactor are finite; otherwise logs the
     // refusal of setter(value) at ERROR.
     bool acceptSetting(const char* setter, float value, float derivedFactor = 1.0f) const;

@@ -191,8 +191,10 @@ static void chainActivate(LADSPA_Handle handle) {
 /* Audio thread: must not allocate, log, block or touch files. The chain's
  * processing call does none of these and never waits for another thread:
  * settings, reloads and the FIFO's consumer hand their work over wait-free.
- * One chain block of one sample per input sample; in-place buffers are fine
- * since the chain reads each input sample before writing its output. The
+ * One chain block of one sample per input sample, the whole buffer in one
+ * call (settings changed meanwhile act from the next buffer); in-place
+ * buffers are fine since the chain reads each input sample before writing
+ * its output. The
  * whole host buffer runs in flush-to-zero mode, set once here (reading the
  * mode per sample would cost more than a sample's arithmetic), and the
  * host's mode is restored before returning. Without a chain (never
@@ -210,9 +212,7 @@ static void chainRun(LADSPA_Handle handle, unsigned long sampleCount) {
         return;
     }
     const uint64_t hostMode = FlushToZeroMode_enter();
-    for (unsigned long i = 0; i < sampleCount; ++i) {
-        PlaybackProcessing_Process(instance->chain, &in[i], &out[i]);
-    }
+    PlaybackProcessing_ProcessBuffer(instance->chain, in, out, sampleCount);
     FlushToZeroMode_leave(hostMode);
 }
 

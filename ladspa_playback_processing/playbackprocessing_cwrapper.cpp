@@ -157,6 +157,27 @@ __attribute__((flatten)) int PlaybackProcessing_Process(PlaybackProcessingData* 
     return 0;
 }
 
+// Flattened for the same reason as PlaybackProcessing_Process, for the
+// buffers that go block by block.
+__attribute__((flatten)) int PlaybackProcessing_ProcessBuffer(PlaybackProcessingData* data,
+                                                              const float* in, float* out,
+                                                              unsigned long n) {
+    if (data == nullptr || !data->chain || in == nullptr || out == nullptr)
+        return 1;
+    PlaybackProcessing& chain = *data->chain;
+    const std::size_t block = chain.getNblock();
+    if (n % block != 0)
+        return 1;
+    // Buffers that overlap without being the same go block by block, so
+    // that each block reads what the blocks before it left there, as single
+    // calls would.
+    if (!overlapsPartly(in, out, n) && chain.runOneSampleBlocks(in, out, n))
+        return 0;
+    for (std::size_t start = 0; start < n; start += block)
+        PlaybackProcessing_Process(data, in + start, out + start);
+    return 0;
+}
+
 int PlaybackProcessing_setAGCEnabled(PlaybackProcessingData* data, int enabled) {
     return onChain(data, [=](PlaybackProcessing& chain) { chain.setAgcEnabled(enabled != 0); });
 }

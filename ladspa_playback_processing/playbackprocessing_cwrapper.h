@@ -50,6 +50,21 @@ int PlaybackProcessing_Uninit(PlaybackProcessingData* data);
  * Computes in the caller's floating-point mode: see PlaybackProcessing.h. */
 int PlaybackProcessing_Process(PlaybackProcessingData* data, const float* in, float* out);
 
+/* Processes a buffer of n samples: the same output and FIFO contents as
+ * n / Nblock calls of PlaybackProcessing_Process on its successive blocks
+ * (in + k * Nblock, out + k * Nblock), in one call. n must be a multiple of
+ * Nblock; otherwise, or with null in or out, 1 and nothing is processed.
+ * n = 0 gives 0. Settings take effect at buffer boundaries: a setting changed
+ * while the call runs acts from the next call (a setter's thread cannot know
+ * which sample the processing thread is on anyway), and the consumer of the
+ * unprocessed input may see the buffer's samples up to n samples later than
+ * with single calls. Real-time safe and in the caller's floating-point mode
+ * as PlaybackProcessing_Process; the output is bit for bit that of the single
+ * calls in flush-to-zero mode (the plug-in's), and under gradual underflow
+ * until a state decays into the subnormal range (see PlaybackProcessing.h). */
+int PlaybackProcessing_ProcessBuffer(PlaybackProcessingData* data, const float* in, float* out,
+                                     unsigned long n);
+
 /* Flags are true for any non-zero value. A null result pointer gives 1. */
 int PlaybackProcessing_setAGCEnabled(PlaybackProcessingData* data, int enabled);
 int PlaybackProcessing_getAGCEnabled(PlaybackProcessingData* data, int* enabled);

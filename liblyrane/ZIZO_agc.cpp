@@ -416,3 +416,19 @@ void ZIZO_agc::resetMaxGain() {
     ++control.histogramClears;
     requestMaxGain();
 }
+
+const ZIZO_agc::Settings& ZIZO_agc::takeSettingsOutOfLine() {
+    return takeSettings();
+}
+
+void ZIZO_agc::runOutOfLine(const Settings& settings, const float* in, float* out, bool speech) {
+    run(settings, in, out, speech);
+}
+
+void ZIZO_agc::flushSubnormalStatesAfter(uint32_t samples) {
+    if (!subnormalCheck.due(samples)) {
+        return;
+    }
+    lyrane::flushSubnormal(level);
+    lyrane::flushSubnormal(hpPrevOutput);
+}

@@ -76,6 +76,8 @@ class LevelBinTable;
 // - isEnabled() and getMaxGainDb() may be read from any thread at any time.
 // - On one thread everything acts as if each call took effect at once.
 
+class PlaybackProcessing;
+
 class ZIZO_agc {
   public:
     static constexpr unsigned int kLevelBins = 32;
@@ -159,6 +161,10 @@ class ZIZO_agc {
     static log4cxx::LoggerPtr AC_AGC_logger;
 
   private:
+    // The chain's run of one-sample blocks keeps this block's state in
+    // locals for a whole host buffer.
+    friend class PlaybackProcessing;
+
     // Everything run() reads of the settings, with the values derived from
     // them, and counts of the requests that act on run()'s own state. The
     // control side writes a whole copy at a time; run() takes the latest at
@@ -183,6 +189,13 @@ class ZIZO_agc {
         uint32_t maxGainSets = 0;      // setMaxGainDb and resetMaxGain
         uint32_t histogramClears = 0;  // resetMaxGain
     };
+
+    // Out-of-line entries for the chain's run of one-sample blocks: takeSettings; one block through
+    // the inline run, for the rare samples that post a record; the subnormal check after samples
+    // processed.
+    const Settings& takeSettingsOutOfLine();
+    void runOutOfLine(const Settings& settings, const float* in, float* out, bool speech);
+    void flushSubnormalStatesAfter(uint32_t samples);
 
     // The functions below are declared inline (and the per-block ones always
     // inline) and defined in the source only: an ordinary member of a shared

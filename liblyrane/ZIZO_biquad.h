@@ -34,6 +34,8 @@
 #include "lyrane_detail/BiquadKernel.h"
 #include "lyrane_detail/SubnormalStates.h"
 
+class PlaybackProcessing;
+
 template <typename T>
 class ZIZO_biquad {
   public:
@@ -64,6 +66,10 @@ class ZIZO_biquad {
     static log4cxx::LoggerPtr AC_Biquad_logger;
 
   private:
+    // The chain's run of one-sample blocks keeps this block's state in
+    // locals for a whole host buffer.
+    friend class PlaybackProcessing;
+
     void setUnity();
 
     lyrane::BiquadCoefficients<T> c;

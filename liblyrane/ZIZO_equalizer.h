@@ -52,6 +52,8 @@
 #include "ZIZO_biquad.h"
 #include "lyrane_detail/TaggedHandoverSlot.h"
 
+class PlaybackProcessing;
+
 template <typename T>
 class ZIZO_equalizer {
   public:
@@ -140,6 +142,10 @@ class ZIZO_equalizer {
     static log4cxx::LoggerPtr AC_Equalizer_logger;
 
   private:
+    // The chain's run of one-sample blocks keeps this block's state in
+    // locals for a whole host buffer.
+    friend class PlaybackProcessing;
+
     // What run() filters with: the sections and the gain that goes with them.
     struct Cascade {
         std::vector<ZIZO_biquad<T>> biquads;  // held by value: one array to walk

@@ -58,6 +58,8 @@
 #include "lyrane_detail/DeferredLogQueue.h"
 #include "lyrane_detail/SubnormalStates.h"
 
+class PlaybackProcessing;
+
 class ZIZO_sad {
   public:
     enum State : int { OPEN = 0, CLOSING = 1, CLOSED = 2, OPENING = 3 };
@@ -99,6 +101,10 @@ class ZIZO_sad {
     static log4cxx::LoggerPtr AC_SAD_logger;
 
   private:
+    // The chain's run of one-sample blocks keeps this block's state in
+    // locals for a whole host buffer.
+    friend class PlaybackProcessing;
+
     // Outcome of the closing and the opening test over one block.
     struct BlockTests {
         bool closing;

@@ -47,6 +47,29 @@ class InputFifo {
         return true;
     }
 
+    // Producer, for a FIFO of one-sample blocks: appends samples[0 .. n - 1]
+    // as n calls of pushBlock would while the consumer stands still (each
+    // while fewer than fillLimit samples are buffered), and publishes them
+    // at once. Returns how many it appended. The consumer may see them up to
+    // n samples later than after single pushes.
+    std::size_t pushSamples(const float* samples, std::size_t n) {
+        const std::size_t tail = tailIndex.load(std::memory_order_relaxed);
+        const std::size_t head = headIndex.load(std::memory_order_acquire);
+        const std::size_t buffered = countBetween(head, tail);
+        if (buffered >= fillLimit)
+            return 0;
+        const std::size_t room = fillLimit - buffered;
+        const std::size_t count = n < room ? n : room;
+        std::size_t slot = tail;
+        for (std::size_t i = 0; i < count; ++i) {
+            slots[slot] = samples[i];
+            if (++slot == slots.size())
+                slot = 0;
+        }
+        tailIndex.store(slot, std::memory_order_release);
+        return count;
+    }
+
     // Consumer: the oldest sample, removed, or 0.0 while the cushion is not
     // there.
     float pop() {

@@ -38,7 +38,9 @@ struct Outcome {
     std::size_t nonFiniteOutputs = 0;
 };
 
-Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
+// With buffer > 0 (and Nblock 1), the producer hands the chain buffers of
+// that many one-sample blocks at a time, as the plug-in does.
+Outcome runThreeThreads(unsigned int Nblock, std::size_t total, std::size_t buffer = 0) {
     // Every level on: the setters' records go out on their threads, and the
     // AGC's duck and reduction records (whenever the settings of the moment
     // make the ramp duck or lower the maximum) on the library's log thread.
@@ -57,18 +59,22 @@ Outcome runThreeThreads(unsigned int Nblock, std::size_t total) {
     std::atomic<std::size_t> setterRounds{0};
 
     std::thread producer([&] {
-        Eigen::ArrayXf in(Nblock), out(Nblock);
+        const std::size_t step = buffer > 0 ? buffer : Nblock;
+        Eigen::ArrayXf in(step), out(step);
         // Start with settings already changing.
         while (setterRounds.load() == 0)
             std::this_thread::yield();
-        for (std::size_t produced = 0; produced < total; produced += Nblock) {
+        for (std::size_t produced = 0; produced < total; produced += step) {
             // Keep the fill below the limit, so that no block is dropped and
             // the pulled stream must be the whole input.
-            while (produced - received.load() >= kFillLimit)
+            while (produced + step - received.load() > kFillLimit)
                 std::this_thread::yield();
-            for (unsigned int i = 0; i < Nblock; ++i)
+            for (std::size_t i = 0; i < step; ++i)
                 in[i] = streamValue(produced + i);
-            chain->run(in, out);
+            if (buffer > 0)
+                chain->runOneSampleBlocks(in.data(), out.data(), buffer);
+            else
+                chain->run(in, out);
             outcome.nonFiniteOutputs += (!out.isFinite()).count();
         }
         producing.store(false);
@@ -144,10 +150,11 @@ TEST(PlaybackProcessingConcurrency, PulledStreamIsTheInputDelayedWhileSettersRun
     struct Case {
         unsigned int Nblock;
         std::size_t total;
+        std::size_t buffer;
     };
-    for (const Case& c : {Case{1, 100000}, Case{64, 250000}}) {
-        SCOPED_TRACE("Nblock " + std::to_string(c.Nblock));
-        const Outcome outcome = runThreeThreads(c.Nblock, c.total);
+    for (const Case& c : {Case{1, 100000, 0}, Case{64, 250000, 0}, Case{1, 250000, 64}}) {
+        SCOPED_TRACE("Nblock " + std::to_string(c.Nblock) + ", buffer " + std::to_string(c.buffer));
+        const Outcome outcome = runThreeThreads(c.Nblock, c.total, c.buffer);
         ASSERT_EQ(outcome.pulled.size(), c.total - kHeldBack);
         for (std::size_t k = 0; k < outcome.pulled.size(); ++k) {
             ASSERT_EQ(outcome.pulled[k], streamValue(k))

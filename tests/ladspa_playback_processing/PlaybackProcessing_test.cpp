@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -427,6 +428,156 @@ TEST(PlaybackProcessing, RefusesBlocksOfTheWrongSizeWithOneError) {
     EXPECT_EQ(chain.getNextInputSample(), 2.0f);
 }
 
+namespace {
+
+// Speech, then loud speech that ducks and lowers the maximum gain, with a
+// NaN sample now and then.
+Eigen::ArrayXf speechThenLoudSpeech(unsigned int fs) {
+    Eigen::ArrayXf signal(6 * fs);
+    signal << speechLike(2 * fs, fs), speechLike(4 * fs, fs, 0.9f);
+    for (Eigen::Index k = fs / 3; k < signal.size(); k += fs)
+        signal[k] = std::numeric_limits<float>::quiet_NaN();
+    return signal;
+}
+
+// Between buffers, one of the settings a control thread may change.
+void changeSetting(PlaybackProcessingData* handle, std::size_t buffer) {
+    switch (buffer % 11) {
+        case 0:
+            PlaybackProcessing_setOutputGainDb(handle, -1.0f * float(buffer % 7));
+            break;
+        case 1:
+            PlaybackProcessing_setAGCTargetLevelDb(handle, -6.0f - float(buffer % 5));
+            break;
+        case 2:
+            PlaybackProcessing_setAGCMaxGainDb(handle, 20.0f + float(buffer % 17));
+            break;
+        case 3:
+            PlaybackProcessing_setAGCDecreaseMaxGain(handle, buffer % 3 != 0);
+            break;
+        case 4:
+            PlaybackProcessing_setEqualizerEnabled(handle, buffer % 4 != 0);
+            break;
+        case 5:
+            PlaybackProcessing_setAGCEnabled(handle, buffer % 5 != 0);
+            break;
+        case 6:
+            PlaybackProcessing_setAGCMaxAmp(handle, buffer % 2 ? 0.5f : 0.95f);
+            break;
+        case 7:
+            PlaybackProcessing_setAGCNonspeechHoldGainTime(handle, 0.01f * float(buffer % 9));
+            break;
+        case 8:
+            PlaybackProcessing_setAGCNonspeechReleaseSpeed(handle, 3.0f + float(buffer % 4));
+            break;
+        case 9:
+            // Not between a switch-off and the next switch-on, which must
+            // find the sections reset.
+            if (buffer % 4 == 3)
+                PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+            break;
+        default:
+            PlaybackProcessing_setAGCEnabled(handle, 1);
+            PlaybackProcessing_setEqualizerEnabled(handle, 1);
+            break;
+    }
+}
+
+}  // namespace
+
+// The plug-in's buffers through PlaybackProcessing_ProcessBuffer against the
+// same samples one Process call each, on two chains alike: the outputs, the
+// samples a consumer pulls between buffers, the maximum gain and the AGC's
+// duck records must be the same, bit for bit, with settings changed between
+// buffers, in place and apart.
+TEST(PlaybackProcessing, BufferOfOneSampleBlocksEqualsOneProcessCallPerSample) {
+    LogCapture log;
+    const unsigned int fs = 16000;
+    const Eigen::ArrayXf signal = speechThenLoudSpeech(fs);
+    for (const std::size_t n :
+         {std::size_t(1), std::size_t(7), std::size_t(160), std::size_t(4096)}) {
+        SCOPED_TRACE("buffer of " + std::to_string(n));
+        log.clear();
+        PlaybackProcessingData* single = PlaybackProcessing_Init("ONE_BY_ONE", 1, fs);
+        PlaybackProcessingData* buffered = PlaybackProcessing_Init("BUFFERED", 1, fs);
+        ASSERT_NE(single, nullptr);
+        ASSERT_NE(buffered, nullptr);
+        const auto singleChain =
+            ExternalModuleRegistry::getInstance()->getPlaybackProcessing("ONE_BY_ONE");
+        const auto bufferedChain =
+            ExternalModuleRegistry::getInstance()->getPlaybackProcessing("BUFFERED");
+        for (PlaybackProcessingData* handle : {single, buffered}) {
+            PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+            PlaybackProcessing_setEqualizerEnabled(handle, 1);
+            PlaybackProcessing_setAGCEnabled(handle, 1);
+            PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
+            PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        }
+        // At n = 1 every sample is a buffer: a shorter stretch does.
+        const std::size_t length = n == 1 ? std::size_t(fs) : std::size_t(signal.size()) / n * n;
+        std::vector<float> expected(n), output(n), inPlace(n);
+        for (std::size_t buffer = 0; buffer * n < length; ++buffer) {
+            const float* in = &signal[Eigen::Index(buffer * n)];
+            for (std::size_t i = 0; i < n; ++i)
+                ASSERT_EQ(PlaybackProcessing_Process(single, in + i, &expected[i]), 0);
+            float* out = output.data();
+            if (buffer % 2 == 1) {
+                std::copy(in, in + n, inPlace.begin());
+                in = out = inPlace.data();
+            }
+            ASSERT_EQ(PlaybackProcessing_ProcessBuffer(buffered, in, out, n), 0);
+            ASSERT_EQ(std::memcmp(out, expected.data(), n * sizeof(float)), 0)
+                << "buffer " << buffer << (buffer % 2 ? ", in place" : ", apart");
+            ASSERT_EQ(bufferedChain->getAgcMaxGainDb(), singleChain->getAgcMaxGainDb())
+                << "buffer " << buffer;
+            for (std::size_t pull = 0; pull < (buffer * 37) % (2 * n + 3); ++pull) {
+                const float pulled = singleChain->getNextInputSample();
+                const float bufferedPulled = bufferedChain->getNextInputSample();
+                ASSERT_EQ(std::memcmp(&bufferedPulled, &pulled, sizeof(float)), 0)
+                    << "buffer " << buffer << ", pull " << pull;
+            }
+            changeSetting(single, buffer);
+            changeSetting(buffered, buffer);
+        }
+        float pulled = 0.0f, bufferedPulled = 0.0f;
+        std::size_t left = 0;
+        do {
+            pulled = singleChain->getNextInputSample();
+            bufferedPulled = bufferedChain->getNextInputSample();
+            ASSERT_EQ(std::memcmp(&bufferedPulled, &pulled, sizeof(float)), 0)
+                << "drained " << left;
+            ++left;
+        } while (pulled != 0.0f || bufferedPulled != 0.0f);
+        PlaybackProcessing_Uninit(single);
+        PlaybackProcessing_Uninit(buffered);
+
+        // The same records, posted where the AGC's block posts them. A full
+        // queue drops records, as the log thread happens to keep up, so the
+        // counts compare only when neither dropped any.
+        std::size_t singleDucks = 0, bufferedDucks = 0;
+        bool dropped = false;
+        const auto posted = [&dropped](const std::string& message) {
+            dropped |= message.find(" dropped before this one") != std::string::npos;
+            return 1u;
+        };
+        for (const LogRecord& record : log.records("ZIZO.Agc", "TRACE")) {
+            if (record.message.find("ONE_BY_ONE_AGC: duck gain was applied.") != std::string::npos)
+                singleDucks += posted(record.message);
+            if (record.message.find("BUFFERED_AGC: duck gain was applied.") != std::string::npos) {
+                bufferedDucks += posted(record.message);
+                EXPECT_EQ(record.file, "ZIZO_agc.cpp");
+                EXPECT_EQ(record.function, "run");
+            }
+        }
+        if (!dropped) {
+            EXPECT_EQ(bufferedDucks, singleDucks);
+        }
+        if (n > 1) {
+            EXPECT_GT(bufferedDucks, 0u);
+        }
+    }
+}
+
 TEST(PlaybackProcessing, SilenceAfterSpeechSettlesAtZeroUnderGradualUnderflow) {
     const unsigned int fs = 16000, Nblock = 160;
     {
@@ -627,6 +778,25 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         expectNothingAllocated(chain, signal, warmUp, log, [&](Eigen::Index k) {
             float out;
             PlaybackProcessing_Process(handle, &signal[k], &out);
+        });
+        PlaybackProcessing_Uninit(handle);
+    }
+    log.clear();
+    {
+        SCOPED_TRACE("PlaybackProcessing_ProcessBuffer, Nblock 1, buffers of 256");
+        PlaybackProcessingData* handle = PlaybackProcessing_Init("B1", 1, fs);
+        ASSERT_NE(handle, nullptr);
+        PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+        PlaybackProcessing_setEqualizerEnabled(handle, 1);
+        PlaybackProcessing_setAGCEnabled(handle, 1);
+        PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
+        PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        const auto chain = ExternalModuleRegistry::getInstance()->getPlaybackProcessing("B1");
+        const Eigen::Index buffer = 256;
+        std::vector<float> out(buffer);
+        expectNothingAllocated(chain, signal, warmUp, log, [&](Eigen::Index k) {
+            if (k % buffer == 0 && k + buffer <= signal.size())
+                PlaybackProcessing_ProcessBuffer(handle, &signal[k], out.data(), buffer);
         });
         PlaybackProcessing_Uninit(handle);
     }

@@ -265,6 +265,65 @@ TEST(PlaybackProcessingCWrapper, ProcessGivesTheChainsRunBitForBitInPlaceAndApar
     }
 }
 
+// The buffer call against Process on each of its blocks: whole buffers of
+// longer blocks, buffers that overlap without being the same (each block
+// reads what the one before left), and refused calls that change nothing.
+TEST(PlaybackProcessingCWrapper, ProcessBufferIsProcessOnEachBlockAndRefusesPartBlocks) {
+    for (const unsigned int Nblock : {1u, 5u}) {
+        SCOPED_TRACE("Nblock " + std::to_string(Nblock));
+        PlaybackProcessingData* single = PlaybackProcessing_Init("CW_BLOCKS", Nblock, 16000);
+        PlaybackProcessingData* buffered = PlaybackProcessing_Init("CW_BUFFER", Nblock, 16000);
+        ASSERT_NE(single, nullptr);
+        ASSERT_NE(buffered, nullptr);
+        for (PlaybackProcessingData* handle : {single, buffered}) {
+            PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+            PlaybackProcessing_setEqualizerEnabled(handle, 1);
+            PlaybackProcessing_setAGCEnabled(handle, 1);
+            PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        }
+        float sample = 0.5f;
+        EXPECT_EQ(PlaybackProcessing_ProcessBuffer(nullptr, &sample, &sample, Nblock), 1);
+        EXPECT_EQ(PlaybackProcessing_ProcessBuffer(buffered, nullptr, &sample, Nblock), 1);
+        EXPECT_EQ(PlaybackProcessing_ProcessBuffer(buffered, &sample, nullptr, Nblock), 1);
+        EXPECT_EQ(PlaybackProcessing_ProcessBuffer(buffered, &sample, &sample, 0), 0);
+        EXPECT_EQ(sample, 0.5f);
+
+        const unsigned int n = 40 * Nblock;
+        std::vector<float> expected(n + 1), actual(n + 1);
+        for (int round = 0; round < 30; ++round) {
+            for (unsigned int i = 0; i <= n; ++i)
+                expected[i] = actual[i] = 0.3f * std::sin(0.07f * float(i + round * n));
+            if (Nblock > 1) {
+                // A part block at the end: nothing processed.
+                EXPECT_EQ(
+                    PlaybackProcessing_ProcessBuffer(buffered, actual.data(), actual.data(), n + 1),
+                    1);
+            }
+            // Every other round the output lies one sample after the input,
+            // where each block overwrites the next one's input.
+            const unsigned int shift = round % 2;
+            for (unsigned int start = 0; start < n; start += Nblock) {
+                ASSERT_EQ(PlaybackProcessing_Process(single, expected.data() + start,
+                                                     expected.data() + shift + start),
+                          0);
+            }
+            ASSERT_EQ(
+                PlaybackProcessing_ProcessBuffer(buffered, actual.data(), actual.data() + shift, n),
+                0);
+            for (unsigned int i = 0; i <= n; ++i)
+                ASSERT_EQ(actual[i], expected[i]) << "round " << round << ", sample " << i;
+        }
+        // The FIFO holds what each block read.
+        for (int pull = 0; pull < 1500; ++pull) {
+            ASSERT_EQ(registered("CW_BUFFER")->getNextInputSample(),
+                      registered("CW_BLOCKS")->getNextInputSample())
+                << "pull " << pull;
+        }
+        PlaybackProcessing_Uninit(single);
+        PlaybackProcessing_Uninit(buffered);
+    }
+}
+
 namespace gate {
 using namespace log4cxx;
 
