@@ -44,6 +44,7 @@ tsan_targets=(
   keylisten_test
   ExternalModuleRegistry_concurrency_test
   ZIZO_agc_concurrency_test
+  SettingsExchange_test
   TaggedHandoverSlot_test
   DeferredLogQueue_test
   DeferredLogThread_unload_test
