@@ -136,85 +136,22 @@ __attribute__((noinline)) void PlaybackProcessing::runSampleBySample(const float
         run(in + i, out + i);
 }
 
-// Each sample is one block: the detector's decision, the equalizer, the AGC
-// with that decision and its block end, the output gain. A sample that
-// ducks goes through the AGC's own block, which posts its record; the
-// maximum-gain reduction and the histogram's restart, both rare, through
-// the AGC's own functions.
-template <bool kReduce, std::size_t kSections>
-void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size_t n) {
-    ZIZO_sad& d = *sad;
-    const bool detecting = d.enabled;
-    const lyrane::SadCoefficients sc{d.coef, d.threshOpen, d.threshClose, d.threshAbsolute};
-    const uint32_t holdOpen = d.holdOpenBlocks;
-    const uint32_t holdClosed = d.holdClosedBlocks;
-    lyrane::SadTrackers t{d.envelope, d.floorTrack, d.floorSmooth};
-    int gate = d.state;
-    uint32_t gateCount = d.blockCounter;
-    bool speech = d.speech;
+// The detector's state in locals for the loop of one-sample blocks; each
+// sample is a block, so its gate steps once per sample.
+struct PlaybackProcessing::SadLocals {
+    explicit SadLocals(ZIZO_sad& block)
+        : d(block),
+          detecting(block.enabled),
+          sc{block.coef, block.threshOpen, block.threshClose, block.threshAbsolute},
+          holdOpen(block.holdOpenBlocks),
+          holdClosed(block.holdClosedBlocks),
+          t{block.envelope, block.floorTrack, block.floorSmooth},
+          gate(block.state),
+          gateCount(block.blockCounter),
+          speech(block.speech) {}
 
-    ZIZO_equalizer<float>& eq = *equalizer;
-    const bool filtering = eq.runEnabled.load(std::memory_order_acquire);
-    std::vector<ZIZO_biquad<float>>& biquads = eq.live->biquads;
-    if (eq.resetRequested.load(std::memory_order_relaxed) &&
-        eq.resetRequested.exchange(false, std::memory_order_acquire)) {
-        for (ZIZO_biquad<float>& biquad : biquads)
-            biquad.reset();
-    }
-    const std::size_t sections = biquads.size();
-    std::array<lyrane::BiquadCoefficients<float>, kLocalSections> ec;
-    std::array<lyrane::BiquadState<float>, kLocalSections> ew;
-    for (std::size_t k = 0; k < sections; ++k) {
-        ec[k] = biquads[k].c;
-        ew[k] = biquads[k].state;
-    }
-    const float cascadeGain = eq.live->gain;
-
-    ZIZO_agc& a = *agc;
-    // Taken by runOneSampleBlocks; current until the next take.
-    const ZIZO_agc::Settings& settings = a.exchange.current();
-    const bool leveling = settings.enabled;
-    lyrane::AgcSampleSettings p{
-        settings.maxAmp,
-        settings.levelCoef,
-        settings.duckCoef,
-        settings.levelBelowTargetMax,
-        {settings.targetLevelDb, settings.gainStepPerDb, a.maxGainDb, settings.configuredMaxGainDb},
-        settings.holdSamples,
-        settings.releaseStepDb};
-    const lyrane::HighPassCoefficients hp{a.hpCoefA, a.hpCoefB};
-    const lyrane::LevelBinTable& bins = a.binTable;
-    uint32_t* const histogram = a.levelHistogram.data();
-    const uint32_t fs = a.fs;
-    lyrane::AgcLoopState s;
-    lyrane::HighPassState hs;
-    uint32_t scanned, inScan, counted;
-    const auto loadAgc = [&] {
-        s = {a.gainDb, a.duckGain, a.level, a.factorGainBits, a.factorOfGain, a.nonspeechCounter};
-        hs = {a.hpPrevInput, a.hpPrevOutput};
-        p.law.maxGainDb = a.maxGainDb;
-        scanned = a.scanBins;
-        inScan = a.scanBinsCount;
-        counted = a.histogramSamples;
-    };
-    const auto storeAgc = [&] {
-        a.gainDb = s.gainDb;
-        a.duckGain = s.duckGain;
-        a.level = s.level;
-        a.factorGainBits = s.factorGainBits;
-        a.factorOfGain = s.factorOfGain;
-        a.nonspeechCounter = s.nonspeechCounter;
-        a.hpPrevInput = hs.prevInput;
-        a.hpPrevOutput = hs.prevOutput;
-        a.scanBinsCount = inScan;
-        a.histogramSamples = counted;
-    };
-    loadAgc();
-
-    const float gain = outputGainLinear.load(std::memory_order_relaxed);
-
-    for (std::size_t i = 0; i < n; ++i) {
-        const float x = in[i];
+    // The sample's speech decision.
+    bool step(float x) {
         if (detecting) {
             lyrane::SadBlockTests tests;
             lyrane::sadSample(sc, t, tests, x);
@@ -222,46 +159,12 @@ void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size
                                 tests.opening());
             speech = static_cast<unsigned int>(gate) <= ZIZO_sad::CLOSING;
         }
-        float e = x;
-        if (filtering) {
-            for (std::size_t k = 0; k < (kSections ? kSections : sections); ++k)
-                e = lyrane::biquadSample(ec[k], ew[k], e);
-            e = cascadeGain * e;
-        }
-        if (!leveling) {
-            out[i] = e * gain;
-            continue;
-        }
-        const lyrane::AgcLoopState before = s;
-        bool ducked = false;
-        const float y = lyrane::agcSample(p, s, e, speech, ducked);
-        if (ducked) {
-            s = before;
-            storeAgc();
-            float leveled;
-            a.runOutOfLine(settings, &e, &leveled, speech);
-            loadAgc();
-            out[i] = leveled * gain;
-            continue;
-        }
-        if (kReduce) {
-            lyrane::countLevel(hp, hs, bins, histogram, scanned, inScan, e);
-            ++counted;
-            if (counted > fs && lyrane::overdriveThreshold(counted) < static_cast<float>(inScan)) {
-                storeAgc();
-                a.updateMaxGain();
-                loadAgc();
-            }
-            if (counted > 3 * fs) {
-                storeAgc();
-                a.clearHistogram();
-                loadAgc();
-            }
-        }
-        out[i] = y * gain;
+        return speech;
     }
 
-    if (detecting) {
+    void storeAfter(std::size_t n) {
+        if (!detecting)
+            return;
         d.envelope = t.envelope;
         d.floorTrack = t.floorTrack;
         d.floorSmooth = t.floorSmooth;
@@ -274,16 +177,186 @@ void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size
             lyrane::flushSubnormal(d.floorSmooth);
         }
     }
-    for (std::size_t k = 0; k < sections; ++k)
-        biquads[k].state = ew[k];
-    if (filtering && eq.subnormalCheck.due(samplesForCheck(n))) {
-        for (ZIZO_biquad<float>& biquad : biquads)
-            biquad.flushSubnormalState();
+
+    ZIZO_sad& d;
+    const bool detecting;
+    const lyrane::SadCoefficients sc;
+    const uint32_t holdOpen;
+    const uint32_t holdClosed;
+    lyrane::SadTrackers t;
+    int gate;
+    uint32_t gateCount;
+    bool speech;
+};
+
+// The equalizer's sections in locals, after a pending reset.
+struct PlaybackProcessing::EqualizerLocals {
+    explicit EqualizerLocals(ZIZO_equalizer<float>& block)
+        : biquads(block.live->biquads),
+          eq(block),
+          filtering(block.runEnabled.load(std::memory_order_acquire)),
+          sections(biquads.size()),
+          cascadeGain(block.live->gain) {
+        if (block.resetRequested.load(std::memory_order_relaxed) &&
+            block.resetRequested.exchange(false, std::memory_order_acquire)) {
+            for (ZIZO_biquad<float>& biquad : biquads)
+                biquad.reset();
+        }
+        for (std::size_t k = 0; k < sections; ++k) {
+            c[k] = biquads[k].c;
+            w[k] = biquads[k].state;
+        }
     }
-    if (leveling) {
-        storeAgc();
+
+    // kSections: the cascade's length known at compile time (0: sections).
+    template <std::size_t kSections>
+    float step(float x) {
+        if (!filtering)
+            return x;
+        for (std::size_t k = 0; k < (kSections ? kSections : sections); ++k)
+            x = lyrane::biquadSample(c[k], w[k], x);
+        return cascadeGain * x;
+    }
+
+    void storeAfter(std::size_t n) {
+        for (std::size_t k = 0; k < sections; ++k)
+            biquads[k].state = w[k];
+        if (filtering && eq.subnormalCheck.due(samplesForCheck(n))) {
+            for (ZIZO_biquad<float>& biquad : biquads)
+                biquad.flushSubnormalState();
+        }
+    }
+
+    std::vector<ZIZO_biquad<float>>& biquads;
+    ZIZO_equalizer<float>& eq;
+    const bool filtering;
+    const std::size_t sections;
+    const float cascadeGain;
+    std::array<lyrane::BiquadCoefficients<float>, kLocalSections> c;
+    std::array<lyrane::BiquadState<float>, kLocalSections> w;
+};
+
+// The AGC's loop state in locals. The rare steps (a duck, which posts its
+// record from the AGC's own block; the maximum-gain reduction; the
+// histogram's restart) go through the block's own functions, with the
+// locals stored before and loaded after.
+struct PlaybackProcessing::AgcLocals {
+    // settings: taken by runOneSampleBlocks, current until the next take.
+    AgcLocals(ZIZO_agc& block, const ZIZO_agc::Settings& settings)
+        : a(block),
+          settings(settings),
+          leveling(settings.enabled),
+          p{settings.maxAmp,
+            settings.levelCoef,
+            settings.duckCoef,
+            settings.levelBelowTargetMax,
+            {settings.targetLevelDb, settings.gainStepPerDb, block.maxGainDb,
+             settings.configuredMaxGainDb},
+            settings.holdSamples,
+            settings.releaseStepDb},
+          hp{block.hpCoefA, block.hpCoefB},
+          bins(block.binTable),
+          histogram(block.levelHistogram.data()),
+          fs(block.fs) {
+        load();
+    }
+
+    template <bool kReduce>
+    float step(float x, bool speech) {
+        const lyrane::AgcLoopState before = s;
+        bool ducked = false;
+        const float y = lyrane::agcSample(p, s, x, speech, ducked);
+        if (ducked) {
+            s = before;
+            store();
+            float leveled;
+            a.runOutOfLine(settings, &x, &leveled, speech);
+            load();
+            return leveled;
+        }
+        if (kReduce)
+            countForReduction(x);
+        return y;
+    }
+
+    void countForReduction(float x) {
+        lyrane::countLevel(hp, hs, bins, histogram, scanned, inScan, x);
+        ++counted;
+        if (counted > fs && lyrane::overdriveThreshold(counted) < static_cast<float>(inScan)) {
+            store();
+            a.updateMaxGain();
+            load();
+        }
+        if (counted > 3 * fs) {
+            store();
+            a.clearHistogram();
+            load();
+        }
+    }
+
+    void load() {
+        s = {a.gainDb, a.duckGain, a.level, a.factorGainBits, a.factorOfGain, a.nonspeechCounter};
+        hs = {a.hpPrevInput, a.hpPrevOutput};
+        p.law.maxGainDb = a.maxGainDb;
+        scanned = a.scanBins;
+        inScan = a.scanBinsCount;
+        counted = a.histogramSamples;
+    }
+
+    void store() {
+        a.gainDb = s.gainDb;
+        a.duckGain = s.duckGain;
+        a.level = s.level;
+        a.factorGainBits = s.factorGainBits;
+        a.factorOfGain = s.factorOfGain;
+        a.nonspeechCounter = s.nonspeechCounter;
+        a.hpPrevInput = hs.prevInput;
+        a.hpPrevOutput = hs.prevOutput;
+        a.scanBinsCount = inScan;
+        a.histogramSamples = counted;
+    }
+
+    void storeAfter(std::size_t n) {
+        if (!leveling)
+            return;
+        store();
         a.flushSubnormalStatesAfter(samplesForCheck(n));
     }
+
+    ZIZO_agc& a;
+    const ZIZO_agc::Settings& settings;
+    const bool leveling;
+    lyrane::AgcSampleSettings p;
+    const lyrane::HighPassCoefficients hp;
+    const lyrane::LevelBinTable& bins;
+    uint32_t* const histogram;
+    const uint32_t fs;
+    lyrane::AgcLoopState s;
+    lyrane::HighPassState hs;
+    uint32_t scanned;
+    uint32_t inScan;
+    uint32_t counted;
+};
+
+// Each sample is one block: the detector's decision, the equalizer, the AGC
+// with that decision and its block end, the output gain.
+template <bool kReduce, std::size_t kSections>
+void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size_t n) {
+    SadLocals detector(*sad);
+    EqualizerLocals equalizing(*equalizer);
+    AgcLocals leveling(*agc, agc->exchange.current());
+    const float gain = outputGainLinear.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < n; ++i) {
+        const float x = in[i];
+        const bool speech = detector.step(x);
+        float y = equalizing.step<kSections>(x);
+        if (leveling.leveling)
+            y = leveling.step<kReduce>(y, speech);
+        out[i] = y * gain;
+    }
+    detector.storeAfter(n);
+    equalizing.storeAfter(n);
+    leveling.storeAfter(n);
 }
 
 float PlaybackProcessing::getNextInputSample() {

@@ -143,6 +143,10 @@ class PlaybackProcessing {
     void runOneSampleLoop(const float* in, float* out, std::size_t n);
     // Block by block, for set-ups the loop's locals do not cover.
     void runSampleBySample(const float* in, float* out, std::size_t n);
+    // Each block's state in locals for that loop.
+    struct SadLocals;
+    struct EqualizerLocals;
+    struct AgcLocals;
 
     // True when value and derivedFactor are finite; otherwise logs the
     // refusal of setter(value) at ERROR.
