@@ -63,6 +63,15 @@ std::size_t indexOf(const std::vector<std::string>& messages, const std::string&
     return std::find(messages.begin(), messages.end(), text) - messages.begin();
 }
 
+// fullChainConfig through the C interface, at unit output gain.
+void configureFullChain(PlaybackProcessingData* handle) {
+    PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
+    PlaybackProcessing_setEqualizerEnabled(handle, 1);
+    PlaybackProcessing_setAGCEnabled(handle, 1);
+    PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
+    PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+}
+
 }  // namespace
 
 TEST(PlaybackProcessing, BuildsAgcEqualizerDetectorInOrderFromTheirGroups) {
@@ -506,13 +515,8 @@ TEST(PlaybackProcessing, BufferOfOneSampleBlocksEqualsOneProcessCallPerSample) {
             ExternalModuleRegistry::getInstance()->getPlaybackProcessing("ONE_BY_ONE");
         const auto bufferedChain =
             ExternalModuleRegistry::getInstance()->getPlaybackProcessing("BUFFERED");
-        for (PlaybackProcessingData* handle : {single, buffered}) {
-            PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
-            PlaybackProcessing_setEqualizerEnabled(handle, 1);
-            PlaybackProcessing_setAGCEnabled(handle, 1);
-            PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
-            PlaybackProcessing_setOutputGainDb(handle, 0.0f);
-        }
+        configureFullChain(single);
+        configureFullChain(buffered);
         // At n = 1 every sample is a buffer: a shorter stretch does.
         const std::size_t length = n == 1 ? std::size_t(fs) : std::size_t(signal.size()) / n * n;
         std::vector<float> expected(n), output(n), inPlace(n);
@@ -769,11 +773,7 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         SCOPED_TRACE("PlaybackProcessing_Process, Nblock 1");
         PlaybackProcessingData* handle = PlaybackProcessing_Init("A1", 1, fs);
         ASSERT_NE(handle, nullptr);
-        PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
-        PlaybackProcessing_setEqualizerEnabled(handle, 1);
-        PlaybackProcessing_setAGCEnabled(handle, 1);
-        PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
-        PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        configureFullChain(handle);
         const auto chain = ExternalModuleRegistry::getInstance()->getPlaybackProcessing("A1");
         expectNothingAllocated(chain, signal, warmUp, log, [&](Eigen::Index k) {
             float out;
@@ -786,11 +786,7 @@ TEST(PlaybackProcessingRealTime, SteadyStateAllocatesNothingWithAConsumerPulling
         SCOPED_TRACE("PlaybackProcessing_ProcessBuffer, Nblock 1, buffers of 256");
         PlaybackProcessingData* handle = PlaybackProcessing_Init("B1", 1, fs);
         ASSERT_NE(handle, nullptr);
-        PlaybackProcessing_setEqualizerFilename(handle, kCoefficientFile.c_str());
-        PlaybackProcessing_setEqualizerEnabled(handle, 1);
-        PlaybackProcessing_setAGCEnabled(handle, 1);
-        PlaybackProcessing_setAGCDecreaseMaxGain(handle, 1);
-        PlaybackProcessing_setOutputGainDb(handle, 0.0f);
+        configureFullChain(handle);
         const auto chain = ExternalModuleRegistry::getInstance()->getPlaybackProcessing("B1");
         const Eigen::Index buffer = 256;
         std::vector<float> out(buffer);
