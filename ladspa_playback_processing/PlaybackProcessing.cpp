@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "AgcKernel.h"
+#include "BiquadLanePipeline.h"
 #include "SadKernel.h"
 #include "ZIZO_agc.h"
 #include "ZIZO_equalizer.h"
@@ -100,36 +101,6 @@ uint32_t samplesForCheck(std::size_t n) {
 
 }  // namespace
 
-// Bookkeeping once per call, then the blocks' kernels in one loop: at one
-// sample per block the hand-overs, the FIFO's publication and the
-// countdowns would cost as much as a sample's arithmetic.
-__attribute__((flatten)) bool PlaybackProcessing::runOneSampleBlocks(const float* in, float* out,
-                                                                     std::size_t n) {
-    if (Nblock != 1)
-        return false;
-    if (n == 0)
-        return true;
-    ZIZO_equalizer<float>& eq = *equalizer;
-    eq.live = eq.handover.take(eq.live);
-    if (eq.live->biquads.size() > kLocalSections ||
-        static_cast<unsigned int>(sad->state) > ZIZO_sad::OPENING) {
-        runSampleBySample(in, out, n);
-        return true;
-    }
-    // Without a consumer the FIFO stays full and the samples are left out,
-    // as run leaves out a block.
-    inputFifo.pushSamples(in, n);
-    const ZIZO_agc::Settings& agcSettings = agc->takeSettingsOutOfLine();
-    const bool reduce = agcSettings.enabled && agcSettings.decreaseMaxGain;
-    if (eq.live->biquads.size() == kDeviceSections) {
-        reduce ? runOneSampleLoop<true, kDeviceSections>(in, out, n)
-               : runOneSampleLoop<false, kDeviceSections>(in, out, n);
-    } else {
-        reduce ? runOneSampleLoop<true, 0>(in, out, n) : runOneSampleLoop<false, 0>(in, out, n);
-    }
-    return true;
-}
-
 __attribute__((noinline)) void PlaybackProcessing::runSampleBySample(const float* in, float* out,
                                                                      std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
@@ -208,16 +179,6 @@ struct PlaybackProcessing::EqualizerLocals {
         }
     }
 
-    // kSections: the cascade's length known at compile time (0: sections).
-    template <std::size_t kSections>
-    float step(float x) {
-        if (!filtering)
-            return x;
-        for (std::size_t k = 0; k < (kSections ? kSections : sections); ++k)
-            x = lyrane::biquadSample(c[k], w[k], x);
-        return cascadeGain * x;
-    }
-
     void storeAfter(std::size_t n) {
         for (std::size_t k = 0; k < sections; ++k)
             biquads[k].state = w[k];
@@ -235,6 +196,70 @@ struct PlaybackProcessing::EqualizerLocals {
     std::array<lyrane::BiquadCoefficients<float>, kLocalSections> c;
     std::array<lyrane::BiquadState<float>, kLocalSections> w;
 };
+
+namespace {
+
+// The ways the loop runs the equalizer. Each filters in[0 .. n - 1] and
+// hands each sample j, in order, to leave(j, y), after in[j] has been read.
+
+// Switched off: the samples pass as they are.
+struct PassingThrough {
+    template <class Leave>
+    void run(const float* in, std::size_t n, Leave&& leave) {
+        for (std::size_t j = 0; j < n; ++j)
+            leave(j, in[j]);
+    }
+};
+
+// The sections one after another within each sample; kSections is their
+// count when known at compile time, which keeps every state in a register
+// (0: any count).
+template <std::size_t kSections>
+class CascadeInTurn {
+  public:
+    CascadeInTurn(const lyrane::BiquadCoefficients<float>* c, lyrane::BiquadState<float>* w,
+                  std::size_t sections, float gain)
+        : c(c), w(w), sections(sections), gain(gain) {}
+
+    template <class Leave>
+    void run(const float* in, std::size_t n, Leave&& leave) {
+        for (std::size_t j = 0; j < n; ++j) {
+            float x = in[j];
+            for (std::size_t k = 0; k < (kSections ? kSections : sections); ++k)
+                x = lyrane::biquadSample(c[k], w[k], x);
+            leave(j, gain * x);
+        }
+    }
+
+  private:
+    const lyrane::BiquadCoefficients<float>* const c;
+    lyrane::BiquadState<float>* const w;
+    const std::size_t sections;
+    const float gain;
+};
+
+// The sections side by side in vector lanes (BiquadLanePipeline.h);
+// kSections as for the pipeline.
+template <std::size_t kSections>
+class CascadeAcrossLanes {
+  public:
+    CascadeAcrossLanes(const lyrane::BiquadCoefficients<float>* c, lyrane::BiquadState<float>* w,
+                       std::size_t sections, float gain)
+        : lanes(c, w, sections), w(w), gain(gain) {}
+
+    template <class Leave>
+    void run(const float* in, std::size_t n, Leave&& leave) {
+        lanes.run(in, n, gain, leave);
+        lanes.store(w);
+    }
+
+  private:
+    lyrane::BiquadLanePipeline<kSections> lanes;
+    lyrane::BiquadState<float>* const w;
+    const float gain;
+};
+
+}  // namespace
 
 // The AGC's loop state in locals. The rare steps (a duck, which posts its
 // record from the AGC's own block; the maximum-gain reduction; the
@@ -338,25 +363,81 @@ struct PlaybackProcessing::AgcLocals {
     uint32_t counted;
 };
 
+// Picks the equalizer's way for the loop.
+template <bool kReduce>
+void PlaybackProcessing::runOneSampleLoopFor(EqualizerLocals& equalizing, const float* in,
+                                             float* out, std::size_t n) {
+    const std::size_t sections = equalizing.sections;
+    lyrane::BiquadCoefficients<float>* const c = equalizing.c.data();
+    lyrane::BiquadState<float>* const w = equalizing.w.data();
+    const float gain = equalizing.cascadeGain;
+    if (!equalizing.filtering) {
+        PassingThrough passing;
+        runOneSampleLoop<kReduce>(passing, in, out, n);
+    } else if (lyrane::kBiquadLanePipelineUsed && sections == kDeviceSections) {
+        CascadeAcrossLanes<kDeviceSections> lanes(c, w, sections, gain);
+        runOneSampleLoop<kReduce>(lanes, in, out, n);
+    } else if (lyrane::kBiquadLanePipelineUsed && sections >= 1 &&
+               sections <= lyrane::kBiquadLanePipelineMaxSections) {
+        CascadeAcrossLanes<0> lanes(c, w, sections, gain);
+        runOneSampleLoop<kReduce>(lanes, in, out, n);
+    } else if (!lyrane::kBiquadLanePipelineUsed && sections == kDeviceSections) {
+        CascadeInTurn<kDeviceSections> inTurn(c, w, sections, gain);
+        runOneSampleLoop<kReduce>(inTurn, in, out, n);
+    } else {
+        CascadeInTurn<0> inTurn(c, w, sections, gain);
+        runOneSampleLoop<kReduce>(inTurn, in, out, n);
+    }
+}
+
 // Each sample is one block: the detector's decision, the equalizer, the AGC
 // with that decision and its block end, the output gain.
-template <bool kReduce, std::size_t kSections>
-void PlaybackProcessing::runOneSampleLoop(const float* in, float* out, std::size_t n) {
+template <bool kReduce, class Equalizing>
+void PlaybackProcessing::runOneSampleLoop(Equalizing& equalizing, const float* in, float* out,
+                                          std::size_t n) {
     SadLocals detector(*sad);
-    EqualizerLocals equalizing(*equalizer);
     AgcLocals leveling(*agc, agc->exchange.current());
     const float gain = outputGainLinear.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < n; ++i) {
-        const float x = in[i];
-        const bool speech = detector.step(x);
-        float y = equalizing.step<kSections>(x);
+    // Reads in[j] before writing out[j], so in and out may be one buffer.
+    equalizing.run(in, n, [&](std::size_t j, float equalized) {
+        const bool speech = detector.step(in[j]);
+        float y = equalized;
         if (leveling.leveling)
             y = leveling.step<kReduce>(y, speech);
-        out[i] = y * gain;
-    }
+        out[j] = y * gain;
+    });
     detector.storeAfter(n);
-    equalizing.storeAfter(n);
     leveling.storeAfter(n);
+}
+
+// Bookkeeping once per call, then the blocks' kernels in one loop: at one
+// sample per block the hand-overs, the FIFO's publication and the
+// countdowns would cost as much as a sample's arithmetic.
+__attribute__((flatten)) bool PlaybackProcessing::runOneSampleBlocks(const float* in, float* out,
+                                                                     std::size_t n) {
+    if (Nblock != 1)
+        return false;
+    if (n == 0)
+        return true;
+    ZIZO_equalizer<float>& eq = *equalizer;
+    eq.live = eq.handover.take(eq.live);
+    if (eq.live->biquads.size() > kLocalSections ||
+        static_cast<unsigned int>(sad->state) > ZIZO_sad::OPENING) {
+        runSampleBySample(in, out, n);
+        return true;
+    }
+    // Without a consumer the FIFO stays full and the samples are left out,
+    // as run leaves out a block.
+    inputFifo.pushSamples(in, n);
+    const ZIZO_agc::Settings& agcSettings = agc->takeSettingsOutOfLine();
+    EqualizerLocals equalizing(*equalizer);
+    if (agcSettings.enabled && agcSettings.decreaseMaxGain) {
+        runOneSampleLoopFor<true>(equalizing, in, out, n);
+    } else {
+        runOneSampleLoopFor<false>(equalizing, in, out, n);
+    }
+    equalizing.storeAfter(n);
+    return true;
 }
 
 float PlaybackProcessing::getNextInputSample() {

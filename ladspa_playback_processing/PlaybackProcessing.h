@@ -137,16 +137,19 @@ class PlaybackProcessing {
     unsigned int getFs() const { return fs; }
 
   private:
-    // The loop of runOneSampleBlocks, with or without the AGC's histogram,
-    // for a cascade of kSections sections (0: of any count).
-    template <bool kReduce, std::size_t kSections>
-    void runOneSampleLoop(const float* in, float* out, std::size_t n);
-    // Block by block, for set-ups the loop's locals do not cover.
-    void runSampleBySample(const float* in, float* out, std::size_t n);
-    // Each block's state in locals for that loop.
+    // Each block's state in locals for the loop of runOneSampleBlocks.
     struct SadLocals;
     struct EqualizerLocals;
     struct AgcLocals;
+    // That loop, with or without the AGC's histogram, for one way of running
+    // the equalizer's sections.
+    template <bool kReduce>
+    void runOneSampleLoopFor(EqualizerLocals& equalizing, const float* in, float* out,
+                             std::size_t n);
+    template <bool kReduce, class Equalizing>
+    void runOneSampleLoop(Equalizing& equalizing, const float* in, float* out, std::size_t n);
+    // Block by block, for set-ups the loop's locals do not cover.
+    void runSampleBySample(const float* in, float* out, std::size_t n);
 
     // True when value and derivedFactor are finite; otherwise logs the
     // refusal of setter(value) at ERROR.

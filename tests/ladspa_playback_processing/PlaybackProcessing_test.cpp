@@ -23,6 +23,7 @@
 #include "HeapCounter.h"
 #include "LogCapture.h"
 #include "SpeechLikeSignal.h"
+#include "TempDir.h"
 #include "ZIZO_agc.h"
 #include "ZIZO_equalizer.h"
 #include "ZIZO_sad.h"
@@ -578,6 +579,69 @@ TEST(PlaybackProcessing, BufferOfOneSampleBlocksEqualsOneProcessCallPerSample) {
         }
         if (n > 1) {
             EXPECT_GT(bufferedDucks, 0u);
+        }
+    }
+}
+
+namespace {
+
+// A coefficient file for 16 kHz with sections of the shipped kind (a
+// high-pass, a peak and a shelf, in turn), as many as asked for.
+std::string cascadeFile(const TempDir& dir, std::size_t sections) {
+    const char* const rows[5][3] = {{"9.4759363226e-01", "9.7515945508e-01", "1.0946205854e+00"},
+                                    {"-1.8951872645e+00", "-1.8073618724e+00", "4.0488124880e-01"},
+                                    {"9.4759363226e-01", "8.5473141043e-01", "1.2307158625e-01"},
+                                    {"-1.8935423413e+00", "-1.8073618724e+00", "4.8846737747e-01"},
+                                    {"8.9683218774e-01", "8.2989086550e-01", "1.3410604303e-01"}};
+    const char* const names[5] = {"b0", "b1", "b2", "a1", "a2"};
+    std::string text = "filter_fs_16000 = {\n    fs = 16000;\n    gain = 0.8;\n";
+    for (std::size_t r = 0; r < 5; ++r) {
+        text += std::string("    ") + names[r] + " = [ ";
+        for (std::size_t k = 0; k < sections; ++k)
+            text += std::string(k ? ", " : "") + rows[r][k % 3];
+        text += " ];\n";
+    }
+    text += "};\n";
+    return dir.write("cascade_" + std::to_string(sections) + ".cfg", text);
+}
+
+}  // namespace
+
+// Every length of cascade the buffer path runs its own way (side by side in
+// vector lanes up to eight sections, in turn from nine to sixteen, block by
+// block beyond) against one Process call per sample, on buffers shorter and
+// longer than the lanes' delay.
+TEST(PlaybackProcessing, BufferPathEqualsProcessCallsForEveryLengthOfCascade) {
+    const unsigned int fs = 16000;
+    const Eigen::ArrayXf signal = speechThenLoudSpeech(fs).head(fs);
+    TempDir dir;
+    for (const std::size_t sections : {1, 2, 4, 5, 6, 8, 9, 16, 17}) {
+        const std::string file = cascadeFile(dir, sections);
+        for (const std::size_t n : {std::size_t(3), std::size_t(250)}) {
+            SCOPED_TRACE(std::to_string(sections) + " sections, buffers of " + std::to_string(n));
+            PlaybackProcessingData* single = PlaybackProcessing_Init("ONE_BY_ONE", 1, fs);
+            PlaybackProcessingData* buffered = PlaybackProcessing_Init("BUFFERED", 1, fs);
+            ASSERT_NE(single, nullptr);
+            ASSERT_NE(buffered, nullptr);
+            for (PlaybackProcessingData* handle : {single, buffered}) {
+                configureFullChain(handle);
+                PlaybackProcessing_setEqualizerFilename(handle, file.c_str());
+            }
+            ASSERT_EQ(ExternalModuleRegistry::getInstance()
+                          ->getPlaybackProcessing("BUFFERED")
+                          ->isEqualizerEnabled(),
+                      true);
+            std::vector<float> expected(n), output(n);
+            for (std::size_t start = 0; start + n <= std::size_t(signal.size()); start += n) {
+                const float* in = &signal[Eigen::Index(start)];
+                for (std::size_t i = 0; i < n; ++i)
+                    ASSERT_EQ(PlaybackProcessing_Process(single, in + i, &expected[i]), 0);
+                ASSERT_EQ(PlaybackProcessing_ProcessBuffer(buffered, in, output.data(), n), 0);
+                ASSERT_EQ(std::memcmp(output.data(), expected.data(), n * sizeof(float)), 0)
+                    << "buffer at " << start;
+            }
+            PlaybackProcessing_Uninit(single);
+            PlaybackProcessing_Uninit(buffered);
         }
     }
 }
