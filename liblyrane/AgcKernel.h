@@ -70,7 +70,11 @@ inline float nextLevel(float prevLevel, float magnitude, float levelCoef) {
         return prevLevel;
     }
     const float s = prevLevel * levelCoef + (1.0f - levelCoef) * magnitude;
-    return s >= magnitude ? s : magnitude;
+    // The same as s >= magnitude ? s : magnitude (a NaN s gives magnitude
+    // either way, and a zero s or magnitude is +0), written as a maximum
+    // instruction reads: one step on the gain loop's chain instead of a
+    // compare and a blend.
+    return s > magnitude ? s : magnitude;
 }
 
 // The duck gain acts from the next sample on; returns whether this sample
@@ -102,7 +106,7 @@ inline float gainFactorOf(AgcLoopState& s) {
     // factor.
     if (floatBits(s.gainDb) != s.factorGainBits) {
         s.factorGainBits = floatBits(s.gainDb);
-        s.factorOfGain = gainFactor(s.gainDb);
+        s.factorOfGain = gainFactorScaled(s.gainDb);
     }
     return s.factorOfGain;
 }

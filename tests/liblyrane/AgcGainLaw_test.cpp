@@ -55,6 +55,37 @@ TEST(AgcGainLaw, SpeechGainLawIsTheFormulaBitForBit) {
     }
 }
 
+// The factor with its scaling by 2^23 folded in against the formula as
+// written, bit for bit: every 97th bit pattern of all floats, NaN and the
+// infinities, and every float around 0 dB and around both clamps' edges.
+TEST(AgcGainLaw, ScaledGainFactorIsTheFormulaBitForBit) {
+    // Reports the first difference only.
+    const auto same = [](float gainDb) {
+        const uint32_t scaled = lyrane::floatBits(lyrane::gainFactorScaled(gainDb));
+        const uint32_t written = lyrane::floatBits(lyrane::gainFactor(gainDb));
+        EXPECT_EQ(scaled, written) << gainDb << " dB (bits " << lyrane::floatBits(gainDb) << ")";
+        return scaled == written;
+    };
+    for (uint64_t bits = 0; bits <= 0xffffffffu; bits += 97) {
+        ASSERT_TRUE(same(lyrane::floatOfBits(static_cast<uint32_t>(bits))));
+    }
+    constexpr float kDbToLog2 = 0.1660964f;
+    for (const float edge : {0.0f, -126.0f / kDbToLog2, 129.0f / kDbToLog2}) {
+        for (const float from : {edge, -edge}) {
+            float gainDb = from;
+            for (int k = 0; k < 100000; ++k) {
+                ASSERT_TRUE(same(gainDb));
+                gainDb = std::nextafter(gainDb, std::numeric_limits<float>::infinity());
+            }
+            gainDb = from;
+            for (int k = 0; k < 100000; ++k) {
+                ASSERT_TRUE(same(gainDb));
+                gainDb = std::nextafter(gainDb, -std::numeric_limits<float>::infinity());
+            }
+        }
+    }
+}
+
 // The level below which a speech sample leaves a gain at the maximum: the
 // largest level whose floored level in dB is below the target.
 TEST(AgcGainLaw, LargestLevelBelowTheTarget) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -83,6 +84,29 @@ TEST(AgcKernel, NonFiniteAndLoudSamples) {
               0.95f);
     EXPECT_EQ(s.duckGain, 0.0f);
     EXPECT_EQ(s.level, 0.1f);
+}
+
+// The follower's maximum as the kernel writes it against the rule (the
+// larger of the decayed level and the magnitude, the decayed level when they
+// are equal) over levels and magnitudes that meet, zeros and a coefficient
+// that is not a number: the same bits everywhere.
+TEST(AgcKernel, LevelFollowerTakesTheLargerOfDecayAndMagnitude) {
+    const float values[] = {0.0f, 1e-45f, 1e-38f, 0.25f, 0.5f, 0.99f, 1.0f, 3e38f};
+    const float coefficients[] = {0.99995834f, 0.5f, 0.0f, 1.0f,
+                                  std::numeric_limits<float>::quiet_NaN()};
+    for (const float c : coefficients) {
+        for (const float prev : values) {
+            for (const float magnitude : values) {
+                const float s = prev * c + (1.0f - c) * magnitude;
+                const float rule = s >= magnitude ? s : magnitude;
+                uint32_t expected, got;
+                const float level = lyrane::nextLevel(prev, magnitude, c);
+                std::memcpy(&expected, &rule, sizeof expected);
+                std::memcpy(&got, &level, sizeof got);
+                EXPECT_EQ(got, expected) << prev << ", " << magnitude << ", coefficient " << c;
+            }
+        }
+    }
 }
 
 // With speech and the level at the -96 dB floor the gain rises by
