@@ -1,7 +1,10 @@
 // The cost floor of the playback chain: the blocks' kernels (SadKernel.h,
 // lyrane_detail/BiquadKernel.h, AgcKernel.h) in one loop over a buffer, in
 // the order the chain applies them, with every state value in a local and
-// the output gain as a plain product. No bookkeeping: no locks, no FIFO, no
+// the output gain as a plain product. One-sample blocks run the equalizer's
+// sections side by side in vector lanes (BiquadLanePipeline.h) where the
+// chain's buffer path does; longer blocks run them in turn, as the
+// equalizer block does. No bookkeeping: no locks, no FIFO, no
 // settings hand-over, no log records, no subnormal countdowns, no Eigen.
 // What a sample costs when nothing but its results is computed. The chain's
 // measured paths are reported as ratios to it.
@@ -35,6 +38,7 @@
 #include "AgcGainLaw.h"
 #include "AgcKernel.h"
 #include "AgcLevelBins.h"
+#include "BiquadLanePipeline.h"
 #include "FlushToZeroMode.h"
 #include "SadKernel.h"
 #include "ZIZO_ConfigImport.h"
@@ -206,33 +210,53 @@ void PlaybackFloor<Nblock>::process(const float* in, float* out, std::size_t n) 
     lyrane::AgcLoopState s = loop;
     lyrane::HighPassState h = hpState;
 
-    for (std::size_t start = 0; start + Nblock <= n; start += Nblock) {
-        const float* const x = in + start;
-        float* const y = out + start;
-
-        // Detector: the block's decision, needed before its first AGC sample.
+    // The detector's decision on a block, needed before its first AGC sample.
+    const auto decide = [&](const float* x) {
         lyrane::SadBlockTests tests;
         for (unsigned int i = 0; i < Nblock; ++i) {
             lyrane::sadSample(sad, t, tests, x[i]);
         }
         lyrane::sadGateStep(gateState, blockCounter, holdOpenBlocks, holdClosedBlocks,
                             tests.closing, tests.opening());
-        const bool speech = gateState <= lyrane::kSadClosing;
-
-        const lyrane::AgcSampleSettings p = agc;
-        std::uint32_t inScan = 0;
+        return gateState <= lyrane::kSadClosing;
+    };
+    // The AGC and the output gain on an equalized sample e.
+    const auto level = [&](float e, bool speech, std::uint32_t& inScan, float& y) {
         bool ducked = false;
-        for (unsigned int i = 0; i < Nblock; ++i) {
-            float e = x[i];
-            for (std::size_t k = 0; k < kSections; ++k) {
-                e = lyrane::biquadSample(eq[k], w[k], e);
+        lyrane::countLevel<kind>(hp, h, binTable, histogram.data(), scanBins, inScan, e);
+        // agc itself: a block's end may lower the maximum gain.
+        y = lyrane::agcSample<kind>(agc, s, e, speech, ducked) * outputGain;
+    };
+
+    if constexpr (Nblock == 1 && lyrane::kBiquadLanePipelineUsed) {
+        // As the chain's buffer path runs one-sample blocks: the sections
+        // side by side in vector lanes, each sample's block as it leaves
+        // them.
+        lyrane::BiquadLanePipeline<kSections> lanes(eq.data(), w.data(), kSections);
+        lanes.run(in, n, eqGain, [&](std::size_t j, float e) {
+            const bool speech = decide(in + j);
+            std::uint32_t inScan = 0;
+            level(e, speech, inScan, out[j]);
+            scanBinsCount += inScan;
+            endOfBlock<kind>();
+        });
+        lanes.store(w.data());
+    } else {
+        for (std::size_t start = 0; start + Nblock <= n; start += Nblock) {
+            const float* const x = in + start;
+            float* const y = out + start;
+            const bool speech = decide(x);
+            std::uint32_t inScan = 0;
+            for (unsigned int i = 0; i < Nblock; ++i) {
+                float e = x[i];
+                for (std::size_t k = 0; k < kSections; ++k) {
+                    e = lyrane::biquadSample(eq[k], w[k], e);
+                }
+                level(eqGain * e, speech, inScan, y[i]);
             }
-            e = eqGain * e;
-            lyrane::countLevel<kind>(hp, h, binTable, histogram.data(), scanBins, inScan, e);
-            y[i] = lyrane::agcSample<kind>(p, s, e, speech, ducked) * outputGain;
+            scanBinsCount += inScan;
+            endOfBlock<kind>();
         }
-        scanBinsCount += inScan;
-        endOfBlock<kind>();
     }
 
     trackers = t;
