@@ -89,8 +89,9 @@ namespace {
 // Sections the loop of one-sample blocks keeps in locals; a longer cascade
 // goes block by block.
 constexpr std::size_t kLocalSections = 16;
-// The shipped coefficient files' cascade, unrolled in the loop: a cascade of
-// a count known at compile time keeps every section's state in registers.
+// The shipped coefficient files' cascade, with a loop of its own: at a count
+// known at compile time the lanes' last section is read straight from its
+// register, and sections in turn keep every state in a register.
 constexpr std::size_t kDeviceSections = 6;
 
 // Samples counted towards a subnormal check; every count from the check's
