@@ -103,20 +103,26 @@ float largestLevelBelow(float targetDb);
 // 0.97134781). The offset 126.94269504 centres the error of the linear
 // mantissa. Bit-exact by design: the AGC's targets and limits are tuned
 // against the gains it produces.
+constexpr float kGainDbToLog2 = 0.1660964f;  // log2(10) / 20
+constexpr float kGainLog2Min = -126.0f;      // smallest normal exponent
+constexpr float kGainLog2Max = 129.0f;
+constexpr float kGainExponentBias = 126.94269504f;
+constexpr float kGainMantissaScale = 8388608.0f;  // 2^23
+
+// y limited to [low, high], NaN to low.
+inline float clampedLog2(float y, float low, float high) {
+    if (y < low || std::isnan(y)) {
+        y = low;
+    }
+    if (y > high) {
+        y = high;
+    }
+    return y;
+}
+
 inline float gainFactor(float gainDb) {
-    constexpr float kDbToLog2 = 0.1660964f;  // log2(10) / 20
-    constexpr float kLog2Min = -126.0f;      // smallest normal exponent
-    constexpr float kLog2Max = 129.0f;
-    constexpr float kExponentBias = 126.94269504f;
-    constexpr float kMantissaScale = 8388608.0f;  // 2^23
-    float y = gainDb * kDbToLog2;
-    if (y < kLog2Min || std::isnan(y)) {
-        y = kLog2Min;
-    }
-    if (y > kLog2Max) {
-        y = kLog2Max;
-    }
-    const float v = (y + kExponentBias) * kMantissaScale;
+    const float y = clampedLog2(gainDb * kGainDbToLog2, kGainLog2Min, kGainLog2Max);
+    const float v = (y + kGainExponentBias) * kGainMantissaScale;
     return floatOfBits(static_cast<uint32_t>(v));
 }
 
@@ -126,18 +132,10 @@ inline float gainFactor(float gainDb) {
 // clamps scaled alike cut at the same gains. One dependent operation fewer
 // on the AGC's gain loop.
 inline float gainFactorScaled(float gainDb) {
-    constexpr float kDbToScaledLog2 = 0.1660964f * 8388608.0f;
-    constexpr float kScaledLog2Min = -126.0f * 8388608.0f;
-    constexpr float kScaledLog2Max = 129.0f * 8388608.0f;
-    constexpr float kScaledExponentBias = 126.94269504f * 8388608.0f;
-    float y = gainDb * kDbToScaledLog2;
-    if (y < kScaledLog2Min || std::isnan(y)) {
-        y = kScaledLog2Min;
-    }
-    if (y > kScaledLog2Max) {
-        y = kScaledLog2Max;
-    }
-    return floatOfBits(static_cast<uint32_t>(y + kScaledExponentBias));
+    const float y =
+        clampedLog2(gainDb * (kGainDbToLog2 * kGainMantissaScale),
+                    kGainLog2Min * kGainMantissaScale, kGainLog2Max * kGainMantissaScale);
+    return floatOfBits(static_cast<uint32_t>(y + kGainExponentBias * kGainMantissaScale));
 }
 
 }  // namespace lyrane

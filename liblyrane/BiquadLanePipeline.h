@@ -44,8 +44,8 @@ class BiquadLanePipeline {
     // their current states; store() gives the states back.
     BiquadLanePipeline(const BiquadCoefficients<float>* coefficients,
                        const BiquadState<float>* states, std::size_t sections)
-        : last(kSections ? kSections - 1 : sections - 1) {
-        for (std::size_t s = 0; s <= last; ++s) {
+        : countedLast(sections - 1) {
+        for (std::size_t s = 0; s <= delay(); ++s) {
             Float4* const lane[] = {&b0[s / 4], &b1[s / 4], &b2[s / 4], &a1[s / 4],
                                     &a2[s / 4], &w1[s / 4], &w2[s / 4]};
             const float value[] = {coefficients[s].b0, coefficients[s].b1, coefficients[s].b2,
@@ -57,7 +57,7 @@ class BiquadLanePipeline {
     }
 
     void store(BiquadState<float>* states) const {
-        for (std::size_t s = 0; s <= last; ++s)
+        for (std::size_t s = 0; s <= delay(); ++s)
             states[s] = {w1[s / 4][s % 4], w2[s / 4][s % 4]};
     }
 
@@ -70,23 +70,20 @@ class BiquadLanePipeline {
     // same buffer.
     template <class Leave>
     void run(const float* in, std::size_t n, float gain, Leave&& leave) {
-        // A copy whose address no store can alias, so its lanes stay in
-        // registers while leave writes floats.
-        BiquadLanePipeline p = *this;
         const std::size_t d = delay();
         // While the first samples fill the sections none leaves; the last
         // ones leave after the input has ended.
         for (std::size_t t = 0; t < d; ++t)
-            p.stepAtEdge(t < n ? in[t] : 0.0f, t, n);
+            stepAtEdge(t < n ? in[t] : 0.0f, t, n);
         for (std::size_t t = d; t < n; ++t)
-            leave(t - d, gain * p.step(in[t]));
+            leave(t - d, gain * step(in[t]));
         for (std::size_t t = n > d ? n : d; t < n + d; ++t)
-            leave(t - d, gain * p.stepAtEdge(0.0f, t, n));
-        *this = p;
+            leave(t - d, gain * stepAtEdge(0.0f, t, n));
     }
 
-    // Steps from a sample's entry to its leaving.
-    std::size_t delay() const { return kSections ? kSections - 1 : last; }
+    // Steps from a sample's entry to its leaving; also the last section's
+    // index.
+    std::size_t delay() const { return kSections ? kSections - 1 : countedLast; }
 
   private:
     typedef float Float4 __attribute__((vector_size(16)));
@@ -128,9 +125,7 @@ class BiquadLanePipeline {
         in[1] = __builtin_shufflevector(highRotated, lowRotated, 4, 1, 2, 3);
     }
 
-    float leaving() const {
-        return kSections ? y[(kSections - 1) / 4][(kSections - 1) % 4] : y[last / 4][last % 4];
-    }
+    float leaving() const { return y[delay() / 4][delay() % 4]; }
 
     template <bool kEdge>
     void filter(int32_t newest, int32_t oldest) {
@@ -152,7 +147,8 @@ class BiquadLanePipeline {
         }
     }
 
-    std::size_t last;
+    // The last section's index when kSections is 0.
+    const std::size_t countedLast;
     // Lane s % 4 of element s / 4 is section s; lanes past the last section
     // have zero coefficients and feed nothing that leaves.
     Float4 b0[2] = {}, b1[2] = {}, b2[2] = {}, a1[2] = {}, a2[2] = {};

@@ -199,7 +199,7 @@ inline void ZIZO_agc::run(const Settings& settings, const float* in, float* out,
     if (settings.decreaseMaxGain) {
         countBlockForMaxGain();
     }
-    flushSubnormalStates();
+    flushSubnormalStates(Nblock);
     if (ducked) {
         LYRANE_DEFERRED_TRACE(logQueue, AC_AGC_logger, "AGC {}: duck gain was applied.", name);
     }
@@ -265,8 +265,8 @@ uint32_t ZIZO_agc::getHistogramCount(unsigned int k) {
     return k < kLevelBins ? levelHistogram[k] : 0u;
 }
 
-inline void ZIZO_agc::flushSubnormalStates() {
-    if (!subnormalCheck.due(Nblock)) {
+inline void ZIZO_agc::flushSubnormalStates(uint32_t samples) {
+    if (!subnormalCheck.due(samples)) {
         return;
     }
     lyrane::flushSubnormal(level);
@@ -426,9 +426,5 @@ void ZIZO_agc::runOutOfLine(const Settings& settings, const float* in, float* ou
 }
 
 void ZIZO_agc::flushSubnormalStatesAfter(uint32_t samples) {
-    if (!subnormalCheck.due(samples)) {
-        return;
-    }
-    lyrane::flushSubnormal(level);
-    lyrane::flushSubnormal(hpPrevOutput);
+    flushSubnormalStates(samples);
 }

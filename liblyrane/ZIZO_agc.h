@@ -218,8 +218,9 @@ class ZIZO_agc {
     // maximum) and restarted after three seconds.
     [[gnu::always_inline]] inline void countBlockForMaxGain();
     void updateMaxGain();
-    // Subnormal states to zero, every kFlushInterval samples or so.
-    [[gnu::always_inline]] inline void flushSubnormalStates();
+    // Subnormal states to zero, every kFlushInterval samples or so; samples
+    // were processed since the last call.
+    [[gnu::always_inline]] inline void flushSubnormalStates(uint32_t samples);
     void clearHistogram();
     // maxGainDb = gain_db, and the scan range and its count that follow.
     void setCurrentMaxGain(float gain_db);

@@ -68,12 +68,7 @@ class ZIZO_equalizer {
     void run(const T* in, T* out) {
         live = handover.take(live);
         const bool filtering = runEnabled.load(std::memory_order_acquire);
-        if (resetRequested.load(std::memory_order_relaxed) &&
-            resetRequested.exchange(false, std::memory_order_acquire)) {
-            for (ZIZO_biquad<T>& biquad : live->biquads) {
-                biquad.reset();
-            }
-        }
+        resetIfRequested();
         if (!filtering) {
             for (uint32_t i = 0; i < Nblock; ++i) {
                 out[i] = in[i];
@@ -89,11 +84,7 @@ class ZIZO_equalizer {
             }
             out[i] = cascadeGain * x;
         }
-        if (subnormalCheck.due(Nblock)) {
-            for (ZIZO_biquad<T>& biquad : biquads) {
-                biquad.flushSubnormalState();
-            }
-        }
+        flushSubnormalStates(Nblock);
     }
 
     // Logs the change at INFO; switching off resets every section (at the
@@ -153,6 +144,26 @@ class ZIZO_equalizer {
     };
 
     void buildSections(std::vector<ZIZO_biquad<T>>& into) const;
+
+    // Audio thread: the reset setEnabled(false) asked for, on the live
+    // sections.
+    void resetIfRequested() {
+        if (resetRequested.load(std::memory_order_relaxed) &&
+            resetRequested.exchange(false, std::memory_order_acquire)) {
+            for (ZIZO_biquad<T>& biquad : live->biquads) {
+                biquad.reset();
+            }
+        }
+    }
+    // Audio thread: subnormal states to zero, every kFlushInterval samples
+    // or so; samples were filtered since the last call.
+    void flushSubnormalStates(uint32_t samples) {
+        if (subnormalCheck.due(samples)) {
+            for (ZIZO_biquad<T>& biquad : live->biquads) {
+                biquad.flushSubnormalState();
+            }
+        }
+    }
 
     std::string name;
     std::string filename;

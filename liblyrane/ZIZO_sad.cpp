@@ -114,8 +114,8 @@ inline bool ZIZO_sad::stepGate(bool closing, bool opening) {
     return true;
 }
 
-inline void ZIZO_sad::flushSubnormalTrackers() {
-    if (!subnormalCheck.due(Nblock)) {
+inline void ZIZO_sad::flushSubnormalTrackers(uint32_t samples) {
+    if (!subnormalCheck.due(samples)) {
         return;
     }
     lyrane::flushSubnormal(envelope);
@@ -123,12 +123,16 @@ inline void ZIZO_sad::flushSubnormalTrackers() {
     lyrane::flushSubnormal(floorSmooth);
 }
 
+void ZIZO_sad::flushSubnormalTrackersAfter(uint32_t samples) {
+    flushSubnormalTrackers(samples);
+}
+
 void ZIZO_sad::run(const float* in) {
     if (!enabled || Nblock == 0) {
         return;
     }
     const BlockTests tests = updateTrackers(in);
-    flushSubnormalTrackers();
+    flushSubnormalTrackers(Nblock);
     if (!stepGate(tests.closing, tests.opening)) {
         LYRANE_DEFERRED_ERROR(logQueue, AC_SAD_logger, "Unknown state {}",
                               static_cast<unsigned int>(state));

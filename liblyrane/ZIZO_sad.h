@@ -118,8 +118,11 @@ class ZIZO_sad {
     inline BlockTests updateTrackers(const float* in);
     // False, with nothing changed, for a state outside 0 .. 3.
     inline bool stepGate(bool closing, bool opening);
-    // Subnormal trackers to zero, every kFlushInterval samples or so.
-    inline void flushSubnormalTrackers();
+    // Subnormal trackers to zero, every kFlushInterval samples or so; samples
+    // were processed since the last call.
+    inline void flushSubnormalTrackers(uint32_t samples);
+    // The same out of line, for the chain's run of one-sample blocks.
+    void flushSubnormalTrackersAfter(uint32_t samples);
 
     std::string name;
     // After name: its records point to it until they are emitted.

@@ -69,8 +69,8 @@ TEST(AgcGainLaw, ScaledGainFactorIsTheFormulaBitForBit) {
     for (uint64_t bits = 0; bits <= 0xffffffffu; bits += 97) {
         ASSERT_TRUE(same(lyrane::floatOfBits(static_cast<uint32_t>(bits))));
     }
-    constexpr float kDbToLog2 = 0.1660964f;
-    for (const float edge : {0.0f, -126.0f / kDbToLog2, 129.0f / kDbToLog2}) {
+    for (const float edge : {0.0f, lyrane::kGainLog2Min / lyrane::kGainDbToLog2,
+                             lyrane::kGainLog2Max / lyrane::kGainDbToLog2}) {
         for (const float from : {edge, -edge}) {
             float gainDb = from;
             for (int k = 0; k < 100000; ++k) {

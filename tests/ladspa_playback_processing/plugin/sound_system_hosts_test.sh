@@ -86,18 +86,21 @@ make_inputs() {
     done
 }
 
-# applyplugin's output for every rate and Mode, each checked against the C
-# interface with the profile's settings.
+# applyplugin's output for one input, checked against the C interface with
+# the profile's settings.
+make_reference() {  # input, output, mode, rate
+    run_host applyplugin "$1" "$2" "$ladspa_dir/$module" PLAYBACKPROCESSING "$3" >/dev/null 2>&1 ||
+        fail "applyplugin failed at $4 Hz, Mode $3"
+    "$reference" applyplugin "$(settings_of_mode "$3")" "$1" "$2" >/dev/null ||
+        fail "applyplugin's Mode $3 output at $4 Hz is not the profile's"
+}
+
+# The reference for every rate and Mode.
 make_references() {
     local fs mode
     for fs in "${rates[@]}"; do
         for mode in 0 1; do
-            run_host applyplugin "$scratch/in_$fs.wav" "$scratch/ref_${mode}_$fs.wav" \
-                "$ladspa_dir/$module" PLAYBACKPROCESSING "$mode" >/dev/null 2>&1 ||
-                fail "applyplugin failed at $fs Hz, Mode $mode"
-            "$reference" applyplugin "$(settings_of_mode "$mode")" "$scratch/in_$fs.wav" \
-                "$scratch/ref_${mode}_$fs.wav" >/dev/null ||
-                fail "applyplugin's Mode $mode output at $fs Hz is not the profile's"
+            make_reference "$scratch/in_$fs.wav" "$scratch/ref_${mode}_$fs.wav" "$mode" "$fs"
         done
     done
 }
@@ -363,12 +366,7 @@ check_pipewire() {
             n=$("$compare" lead-in "$scratch/pw_$mode.wav") ||
                 fail "PipeWire: Mode $mode recorded silence at $fs Hz"
             sox "$scratch/in_$fs.wav" "$scratch/led_in.wav" pad "${n}s" 0
-            run_host applyplugin "$scratch/led_in.wav" "$scratch/ref_$mode.wav" \
-                "$ladspa_dir/$module" PLAYBACKPROCESSING "$mode" >/dev/null 2>&1 ||
-                fail "applyplugin failed at $fs Hz, Mode $mode"
-            "$reference" applyplugin "$(settings_of_mode "$mode")" "$scratch/led_in.wav" \
-                "$scratch/ref_$mode.wav" >/dev/null ||
-                fail "applyplugin's Mode $mode output at $fs Hz is not the profile's"
+            make_reference "$scratch/led_in.wav" "$scratch/ref_$mode.wav" "$mode" "$fs"
             echo -n "PipeWire, pw-cat recording S16, Mode $mode, $fs Hz," \
                 "after $n samples of silence: "
             "$compare" 1 "$scratch/ref_$mode.wav" "$scratch/pw_$mode.wav" prefix ||
